@@ -1,0 +1,48 @@
+#pragma once
+// The top-level object: owns every component, starts them in a fixed order and stops them once.
+
+#include "app/config.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class SdrDecoder;
+class SdrDevice;
+
+class Application {
+ public:
+  Application();
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Takes ownership of the input and starts everything; called once, before the I/O service runs.
+  void start(std::unique_ptr<SdrDevice> inputDevice);
+  // The stop step. Safe from any thread, any number of times: only the first call does the work.
+  // A call from another thread (the file reader at the end of its input) hands the work to the
+  // I/O service, so the sockets and timers are only ever touched on the main thread.
+  void stop();
+  bool isRunning() const { return phase.load() == Phase::Running; }
+
+  // Members in the order they are declared; the components find each other through them.
+  std::unique_ptr<SdrDecoder> decoder;
+  std::shared_ptr<boost::asio::io_context> ioService;
+  std::unique_ptr<SdrDevice> device;
+  std::unique_ptr<Config> config;
+  bool msgLocalTimeFlag = false;
+  std::unique_ptr<boost::asio::signal_set> signals;
+
+ private:
+  // `running` of the design, with two more states so that an input ending while the start step
+  // is still under way (before running) still ends the run, once start has finished.
+  enum class Phase { Built, Starting, Running, StopRequested, Stopped };
+
+  void stopComponents();
+
+  std::atomic<Phase> phase{Phase::Built};
+  std::thread::id mainThread;
+};

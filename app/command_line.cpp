@@ -1,0 +1,323 @@
+#include "app/config.h"
+#include "app/logger.h"
+#include "app/version.h"
+
+#include <boost/program_options.hpp>
+
+#include <cctype>
+#include <cstdlib>
+#include <iostream>
+
+namespace po = boost::program_options;
+
+std::vector<std::string> splitOptionValue(const std::string& value) {
+  std::vector<std::string> pieces;
+  std::string::size_type start = 0;
+  for (;;) {
+    const auto colon = value.find(':', start);
+    if (colon == std::string::npos) {
+      pieces.push_back(value.substr(start));
+      return pieces;
+    }
+    pieces.push_back(value.substr(start, colon - start));
+    start = colon + 1;
+  }
+}
+
+bool parseLatLonOption(const std::string& value, std::string& label, float& latitude, float& longitude) {
+  const auto pieces = splitOptionValue(value);
+  if (pieces.size() != 2 && pieces.size() != 3) return false;
+  latitude = static_cast<float>(std::strtod(pieces[0].c_str(), nullptr));
+  longitude = static_cast<float>(std::strtod(pieces[1].c_str(), nullptr));
+  if (pieces.size() == 3) label = pieces[2];
+  return true;
+}
+
+namespace {
+
+po::options_description optionTable() {
+  po::options_description desc("Program options");
+  // clang-format off
+  desc.add_options()
+    ("help,h", "This help message")
+    ("device-list", "List available devices")
+    ("device-index", po::value<uint32_t>(), "Select RTL device (default: 0)")
+    ("device-serial", po::value<std::string>(), "Select RTL device by serial number")
+    ("gain", po::value<float>(), "Set Gain in RTL Receiver chip, dB (default: auto)")
+    ("agc", "Enable Automatic Gain Control in RTL2832 chip (default: off)")
+    ("freq-correction", po::value<int32_t>(), "Set RTL frequency correction, ppm (default: 0)")
+    ("airspy", "Select AirSpy device")
+    ("airspy-sn", po::value<std::string>(), "Select AirSpy device by serial number")
+    ("airspy-lna", po::value<uint32_t>(), "Set LNA gain in AirSpy Receiver chip (default: 15)")
+    ("airspy-mixer", po::value<uint32_t>(), "Set Mixer gain in AirSpy Receiver chip (default: 15)")
+    ("airspy-sr", po::value<uint32_t>(), "Set AirSpy sample rate (default: max available)\n Example: 4, 6, 10")
+    ("airspy-rfbias", "Enable AirSpy RF Bias (default: off)")
+    ("airspy-if", po::value<uint32_t>(), "Set IF gain in AirSpy Receiver chip (default: 13)")
+    ("airspy-workers", po::value<uint16_t>(), "Set Airspy decoding worker threads (default: 1)")
+    ("airspy-decimation", po::value<uint16_t>(), "Set Airspy decoding decimation factor (default: 1)")
+    ("airspy-fecbits", po::value<uint16_t>(), "Forward Error Correction (FEC) bits (0..2) (default: 1)")
+    ("airspy-linearity", po::value<uint16_t>(), "Select Airspy linearity gains (0..21)")
+    ("airspy-crc-valid", "Select only CRC valid frames (default: off)")
+    ("disable-correction", "Disable correction of corrupted signals (Default: on)")
+    ("input-file", po::value<std::string>(), "Set input filename with I/Q signals\nFormat: type:filename (type: rtl,airspy10,airspy6)")
+    ("rbs", "Enable RBS decoding (only with RTL devices) (default: off)")
+    ("beast", po::value<uint32_t>(), "Enable BEAST output listen port (default: off)")
+    ("avr", po::value<uint32_t>(), "Enable AVR output listen port (default: off)")
+    ("avrmlat", po::value<uint32_t>(), "Enable AVR MLAT output listen port (default: off)")
+    ("avrmlatas", po::value<uint32_t>(), "Enable AVR MLAT AirSpy output listen port (default: off)")
+    ("sbs10001", po::value<uint32_t>(), "Enable SBS-3 output listen port (default: off)")
+    ("msg", po::value<uint32_t>(), "Enable MSG output listen port (default: off)")
+    ("web", po::value<uint32_t>(), "Enable Web Server on port (default: off)")
+    ("google-key", po::value<std::string>(), "Google Maps key")
+    ("web-auth", po::value<std::string>(), "Enable web auth username:password (default: off)")
+    ("disable-web-log", "Disable Web Log (default: on)")
+    ("silhouettes", po::value<std::string>(), "Set Silhouettes directory")
+    ("pictures", po::value<std::string>(), "Set Aircraft Pictures directory")
+    ("db", po::value<std::string>(), "Set BaseStation DB Filename")
+    ("frdb", po::value<std::string>(), "Set FlightRoute DB Filename")
+    ("location", po::value<std::string>(), "Receiver location Lat:Lon\nExample: 36.27:-15.89")
+    ("add-reference-point", po::value<std::string>()->multitoken(), "Add a new reference point for calculating distance and azimuth to the map\nExample: 38.5:-12.6:[Label1]")
+    ("add-points", po::value<std::vector<std::string>>()->multitoken()->composing(), "Add additional points (single or list) with coordinates to the map\nExample: 36.2:-15.3:[Label1] [38.5:-12.6:[Label1]] ...")
+    ("verbose", "Verbose mode (default: off)")
+    ("localtime", "Local Time in MSG format output (default: UTC)")
+    ("filter-expire", po::value<uint32_t>(), "Filter record expire time, sec (default: 20)")
+    ("filter-count", po::value<uint32_t>(), "Filter record min count (default: 6)")
+    ("filter-time", po::value<uint32_t>(), "filter record min time, sec (default: 60)")
+    ("filter-nocountry", "Disable ICAO Country check filter (default: on)")
+    ("filter-ic", "Enable Interrogator Code suppression filter (default: off)")
+    ("filter-nodup", "Disable Duplicate filter (default: on)")
+    ("flight-expire-time", po::value<uint32_t>(), "Flight expire time, sec (default: 3600)")
+    ("nmea", po::value<std::string>(), "Enable GPS Emulation.\nFormat: ICAO:Port:BaudRate")
+    ("nmea-logfile", po::value<std::string>(), "Set GPS Emulator logfile")
+    ("metric", "Switch to metric system of distance measurement (default: imperial)")
+    ("airspy-packing", "Enable AirSpy packed sample transfer (default: off)");
+  // clang-format on
+  return desc;
+}
+
+// Upper-cased "0X" + 1..16 hex digits, or up to 20 decimal digits taken modulo 2^64.
+bool parseAirspySerial(std::string text, uint64_t& serial) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  uint64_t value = 0;
+  if (text.size() > 2 && text.compare(0, 2, "0X") == 0) {
+    const std::string digits = text.substr(2);
+    if (digits.size() > 16) return false;
+    for (char c : digits) {
+      int nibble;
+      if (c >= '0' && c <= '9') nibble = c - '0';
+      else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+      else return false;
+      value = (value << 4) | static_cast<uint64_t>(nibble);
+    }
+  } else {
+    if (text.size() > 20) return false;
+    for (char c : text) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + static_cast<uint64_t>(c - '0');  // wraps: modulo 2^64
+    }
+  }
+  serial = value;
+  return true;
+}
+
+void stripTrailingSlash(std::string& dir) {
+  if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+}
+
+template <typename T>
+bool copyValue(const po::variables_map& vm, const char* name, T& field) {
+  if (!vm.count(name)) return false;
+  field = vm[name].as<T>();
+  return true;
+}
+
+// The checks in their fixed order; a failed check logs its reason and asks to stop.
+int copyOptions(const po::variables_map& vm, Config& config) {
+  if (vm.count("device-list")) config.deviceList = true;
+  copyValue(vm, "device-index", config.deviceIndex);
+  copyValue(vm, "device-serial", config.deviceSerial);
+  if (copyValue(vm, "gain", config.gain)) config.autoGain = false;
+  copyValue(vm, "freq-correction", config.freqCorrection);
+  if (vm.count("agc")) config.agc = true;
+  if (vm.count("airspy")) config.useAirspy = true;
+
+  if (vm.count("airspy-sn")) {
+    config.useAirspy = true;
+    config.airspySerialGiven = true;
+    if (!parseAirspySerial(vm["airspy-sn"].as<std::string>(), config.airspySerial)) {
+      logError("Can't parse AirSpy serial number");
+      return 1;
+    }
+  }
+
+  bool manualGains = copyValue(vm, "airspy-lna", config.airspyLnaGain);
+  manualGains |= copyValue(vm, "airspy-mixer", config.airspyMixerGain);
+  manualGains |= copyValue(vm, "airspy-if", config.airspyIfGain);
+  if (vm.count("airspy-linearity")) {
+    if (manualGains) {
+      logError("Gains was selected manually");
+      return 1;
+    }
+    config.airspyLinearity = static_cast<uint8_t>(vm["airspy-linearity"].as<uint16_t>());
+  }
+
+  uint16_t small = 0;
+  if (copyValue(vm, "airspy-workers", small)) config.airspyWorkers = static_cast<uint8_t>(small);
+  if (copyValue(vm, "airspy-decimation", small)) config.airspyDecimation = static_cast<uint8_t>(small);
+  config.airspyPacking = vm.count("airspy-packing") > 0;
+  config.airspyCrcValidOnly = vm.count("airspy-crc-valid") > 0;
+  if (copyValue(vm, "airspy-fecbits", small)) config.airspyFecBits = static_cast<uint8_t>(small);
+  copyValue(vm, "airspy-sr", config.airspySampleRate);
+  config.airspyRfBias = vm.count("airspy-rfbias") > 0;
+
+  if (vm.count("disable-correction")) config.disableCorrection = true;
+  if (vm.count("rbs")) {
+    if (vm.count("airspy") || vm.count("airspy-sn")) {
+      logError("--rbs command line option used only with RTL2832 dongles - ignored");
+    } else {
+      config.rbsDecoding = true;
+    }
+  }
+
+  copyValue(vm, "beast", config.beastPort);
+  copyValue(vm, "avr", config.avrPort);
+  copyValue(vm, "avrmlat", config.avrMlatPort);
+  copyValue(vm, "avrmlatas", config.avrMlatAirspyPort);
+  copyValue(vm, "sbs10001", config.sbsPort);
+  copyValue(vm, "msg", config.msgPort);
+  copyValue(vm, "web", config.webPort);
+
+  copyValue(vm, "google-key", config.googleKey);
+  config.disableWebLog = vm.count("disable-web-log") > 0;
+
+  if (copyValue(vm, "silhouettes", config.silhouettesDir)) stripTrailingSlash(config.silhouettesDir);
+  if (copyValue(vm, "pictures", config.picturesDir)) stripTrailingSlash(config.picturesDir);
+  copyValue(vm, "db", config.baseStationDbPath);
+  copyValue(vm, "frdb", config.flightRouteDbPath);
+
+  if (vm.count("add-reference-point")) {
+    ReferencePoint point;
+    if (!parseLatLonOption(vm["add-reference-point"].as<std::string>(), point.label, point.latitude,
+                           point.longitude)) {
+      logError("Can't parse --add-reference-point parameters");
+      return 1;
+    }
+    config.referencePointGiven = true;
+    config.referencePoint = point;
+  }
+
+  if (vm.count("location")) {
+    const auto pieces = splitOptionValue(vm["location"].as<std::string>());
+    if (pieces.size() != 2) {
+      logError("Can't parse --location parameters");
+      return 1;
+    }
+    config.locationLat = static_cast<float>(std::strtod(pieces[0].c_str(), nullptr));
+    config.locationLon = static_cast<float>(std::strtod(pieces[1].c_str(), nullptr));
+    config.locationGiven = true;
+    logInfo("Magnetic declination value was calculated");
+  }
+
+  if (vm.count("verbose")) config.verbose = true;
+  if (vm.count("localtime")) config.msgLocalTime = true;
+  copyValue(vm, "filter-expire", config.filterExpire);
+  copyValue(vm, "filter-time", config.filterTime);
+  copyValue(vm, "filter-count", config.filterCount);
+  config.icFilter = vm.count("filter-ic") > 0;
+  config.duplicateFilter = vm.count("filter-nodup") == 0;
+  config.countryCheck = vm.count("filter-nocountry") == 0;
+  copyValue(vm, "flight-expire-time", config.flightExpireTime);
+
+  if (vm.count("nmea")) {
+    const auto pieces = splitOptionValue(vm["nmea"].as<std::string>());
+    if (pieces.size() != 3) {
+      logError("Invalid --nmea option format");
+      return 1;
+    }
+    config.nmeaIcao = static_cast<uint32_t>(std::strtoul(pieces[0].c_str(), nullptr, 16));
+    if (config.nmeaIcao == 0) {
+      logError("Incorrect ICAO address " + pieces[0]);
+      return 1;
+    }
+    config.nmeaPort = pieces[1];
+    config.nmeaBaudRate = static_cast<int32_t>(std::strtol(pieces[2].c_str(), nullptr, 10));
+    if (config.nmeaBaudRate == 0) {
+      logError("Incorrect BaudRate value " + pieces[2]);
+      return 1;
+    }
+    copyValue(vm, "nmea-logfile", config.nmeaLogPath);
+  }
+
+  if (vm.count("web-auth")) {
+    const auto pieces = splitOptionValue(vm["web-auth"].as<std::string>());
+    if (pieces.size() != 2 || pieces[0].empty() || pieces[1].empty()) {
+      logError("Invalid --web-auth option format");
+      return 1;
+    }
+    config.webUser = pieces[0];
+    config.webPassword = pieces[1];
+  }
+
+  config.metric = vm.count("metric") > 0;
+
+  if (vm.count("input-file")) {
+    const auto pieces = splitOptionValue(vm["input-file"].as<std::string>());
+    struct FileType {
+      const char* name;
+      uint32_t rateFactor;
+      uint32_t sampleSize;
+    };
+    static const FileType types[] = {{"rtl", 1, 1}, {"airspy10", 5, 2}, {"airspy6", 3, 2}};
+    const FileType* type = nullptr;
+    if (pieces.size() == 2) {
+      for (const auto& t : types) {
+        if (pieces[0] == t.name) type = &t;
+      }
+    }
+    if (!type) {
+      logError("Can't parse --input-file parameters");
+      return 1;
+    }
+    config.inputRateFactor = type->rateFactor;
+    config.inputSampleSize = type->sampleSize;
+    config.inputFile = pieces[1];
+  }
+
+  if (vm.count("add-points")) {
+    for (const auto& item : vm["add-points"].as<std::vector<std::string>>()) {
+      ReferencePoint point;
+      if (!parseLatLonOption(item, point.label, point.latitude, point.longitude)) {
+        logError("Unable to parse additional point location: " + item);
+        throw ConfigException();
+      }
+      config.additionalPoints.push_back(point);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int parseCommandLine(Config& config, int argc, const char* const argv[]) {
+  const po::options_description desc = optionTable();
+  po::variables_map vm;
+  try {
+    po::store(po::parse_command_line(argc, argv, desc), vm);
+    po::notify(vm);
+  } catch (const po::error& e) {
+    logError(std::string("Parse command line ") + e.what());
+    return 1;
+  }
+
+  if (vm.count("help") || argc <= 1) {
+    std::cout << "Velkaro " << velkaroVersion << "\n" << desc << std::endl;
+    return 1;
+  }
+  logInfo(std::string("Velkaro ") + velkaroVersion);
+
+  try {
+    return copyOptions(vm, config);
+  } catch (const ConfigException&) {
+    return 1;
+  }
+}

@@ -1,0 +1,52 @@
+#include "app/application.h"
+#include "app/logger.h"
+#include "sdr/device_list.h"
+#include "sdr/input_devices.h"
+#include "sdr/sdr_device.h"
+
+#include <iostream>
+#include <memory>
+
+int main(int argc, char* argv[]) {
+  auto application = std::make_unique<Application>();
+  setConsoleOutput(true, LoggingLevel::INFO);
+
+  if (parseCommandLine(*application->config, argc, argv) != 0) return 0;
+  const Config& config = *application->config;
+
+  if (config.deviceList) {
+    printDeviceList(std::cout);
+    return 0;
+  }
+
+  std::unique_ptr<SdrDevice> input;
+  try {
+    if (!config.inputFile.empty()) {
+      input = openInputFile(*application);
+    } else if (config.useAirspy) {
+      input = openAirspyDevice(*application);
+    } else {
+      input = openRtlDevice(*application);
+    }
+  } catch (const SdrException& e) {
+    logError(std::string("Can't open device: ") + e.what());
+    application.reset();
+    return 1;
+  }
+
+  try {
+    application->start(std::move(input));
+  } catch (const std::exception& e) {
+    // The failing component has said why; nothing can run without it.
+    logError(std::string("Start-up failed: ") + e.what());
+    application.reset();
+    return 1;
+  }
+
+  application->ioService->run();
+
+  application->stop();
+  application.reset();
+  logInfo("Closed successfully");
+  return 0;
+}

@@ -1,0 +1,3 @@
+#include "app/version.h"
+
+const char* const velkaroVersion = "v.20170127";

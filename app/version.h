@@ -1,0 +1,3 @@
+#pragma once
+
+extern const char* const velkaroVersion;  // "v.20170127"

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package Velkaro builds, tests and runs with.
+# Idempotent: when everything is present it returns after one dpkg query.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git ca-certificates
+  libboost1.74-dev
+  libboost-program-options1.74-dev libboost-filesystem1.74-dev
+  libboost-iostreams1.74-dev libboost-thread1.74-dev
+  libboost-date-time1.74-dev libboost-system1.74-dev
+  libsqlite3-dev sqlite3 zlib1g-dev libssl-dev
+  libusb-1.0-0-dev librtlsdr-dev libairspy-dev liblodepng-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev
+  curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
