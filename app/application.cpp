@@ -1,6 +1,11 @@
 #include "app/application.h"
 
 #include "app/logger.h"
+#include "decode/frame_sink.h"
+#include "decode/message_decoder.h"
+#include "decode/message_filter.h"
+#include "decode/receiver_position.h"
+#include "output/network_server.h"
 #include "sdr/sdr_decoder.h"
 #include "sdr/sdr_device.h"
 
@@ -12,28 +17,66 @@ Application::Application()
     : ioService(std::make_shared<boost::asio::io_context>()),
       config(std::make_unique<Config>()),
       mainThread(std::this_thread::get_id()) {
+  frameSink = std::make_unique<FrameSink>(*this);
+  messageFilter = std::make_unique<MessageFilter>();
+  messageDecoder = std::make_unique<MessageDecoder>();
+  receiverPosition = std::make_unique<ReceiverPosition>();
   signals = std::make_unique<boost::asio::signal_set>(*ioService);
   signals->add(SIGINT);
   signals->add(SIGTERM);
 }
 
 Application::~Application() {
-  // The reverse of what depends on what: listeners first, the input before its demodulator.
   signals.reset();
   device.reset();
   decoder.reset();
+  frameSink.reset();
+  messageFilter.reset();
+  messageDecoder.reset();
+  receiverPosition.reset();
   config.reset();
+  msgServer.reset();
+  sbsServer.reset();
+  beastServer.reset();
+  avrMlatAirspyServer.reset();
+  avrMlatServer.reset();
+  avrServer.reset();
   ioService.reset();
+}
+
+void Application::createOutputServers() {
+  const auto make = [this](uint32_t port, const char* name, bool sbs) -> std::shared_ptr<NetworkServer> {
+    if (port == 0) return nullptr;
+    return NetworkServer::create(ioService, port, name, sbs);
+  };
+  avrServer = make(config->avrPort, "AVR", false);
+  avrMlatServer = make(config->avrMlatPort, "AVRMLAT", false);
+  avrMlatAirspyServer = make(config->avrMlatAirspyPort, "AVRMLAT AirSpy", false);
+  beastServer = make(config->beastPort, "Beast", false);
+  sbsServer = make(config->sbsPort, "SBS10001", true);
+  msgServer = make(config->msgPort, "MSG", false);
 }
 
 void Application::start(std::unique_ptr<SdrDevice> inputDevice) {
   phase = Phase::Starting;
   device = std::move(inputDevice);
 
+  for (const auto* server : {&avrServer, &avrMlatServer, &avrMlatAirspyServer, &sbsServer, &beastServer, &msgServer}) {
+    if (*server) (*server)->start();
+  }
+
   decoder = device->createDecoder(*this);
   decoder->start();
 
+  messageFilter->setMinimumCount(config->filterCount);
+  messageFilter->setRecordExpiry(config->filterExpire);
+  messageFilter->setCountryCheck(config->countryCheck);
+  messageFilter->setMinimumTime(config->filterTime);
+  messageFilter->setInterrogatorCodeFilter(config->icFilter);
+
   msgLocalTimeFlag = config->msgLocalTime;
+
+  if (config->locationGiven) receiverPosition->fix(config->locationLat, config->locationLon);
 
   device->start();
 
@@ -68,5 +111,8 @@ void Application::stop() {
 void Application::stopComponents() {
   if (device) device->stop();
   if (decoder) decoder->stop();
+  for (const auto* server : {&avrServer, &avrMlatServer, &avrMlatAirspyServer, &sbsServer, &beastServer, &msgServer}) {
+    if (*server) (*server)->stop();
+  }
   signals->cancel();
 }

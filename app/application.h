@@ -10,6 +10,11 @@
 #include <memory>
 #include <thread>
 
+class FrameSink;
+class MessageDecoder;
+class MessageFilter;
+class NetworkServer;
+class ReceiverPosition;
 class SdrDecoder;
 class SdrDevice;
 
@@ -20,6 +25,8 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
+  // One server for each feed port option given.
+  void createOutputServers();
   // Takes ownership of the input and starts everything; called once, before the I/O service runs.
   void start(std::unique_ptr<SdrDevice> inputDevice);
   // The stop step. Safe from any thread, any number of times: only the first call does the work.
@@ -32,7 +39,17 @@ class Application {
   std::unique_ptr<SdrDecoder> decoder;
   std::shared_ptr<boost::asio::io_context> ioService;
   std::unique_ptr<SdrDevice> device;
+  std::unique_ptr<FrameSink> frameSink;
+  std::unique_ptr<MessageFilter> messageFilter;
+  std::unique_ptr<MessageDecoder> messageDecoder;
+  std::unique_ptr<ReceiverPosition> receiverPosition;
   std::unique_ptr<Config> config;
+  std::shared_ptr<NetworkServer> avrServer;
+  std::shared_ptr<NetworkServer> avrMlatServer;
+  std::shared_ptr<NetworkServer> avrMlatAirspyServer;
+  std::shared_ptr<NetworkServer> beastServer;
+  std::shared_ptr<NetworkServer> sbsServer;
+  std::shared_ptr<NetworkServer> msgServer;
   bool msgLocalTimeFlag = false;
   std::unique_ptr<boost::asio::signal_set> signals;
 

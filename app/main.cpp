@@ -35,6 +35,7 @@ int main(int argc, char* argv[]) {
   }
 
   try {
+    application->createOutputServers();
     application->start(std::move(input));
   } catch (const std::exception& e) {
     // The failing component has said why; nothing can run without it.

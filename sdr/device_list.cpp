@@ -13,28 +13,6 @@
 #include <iostream>
 #include <vector>
 
-RtlUsbStrings rtlGetDeviceUsbStrings(uint32_t index) {
-  char manufacturer[256] = {};
-  char product[256] = {};
-  char serial[256] = {};
-  if (rtlsdr_get_device_usb_strings(index, manufacturer, product, serial) != 0) {
-    throw SdrRtlException(std::string("sdr_get_device_usb_strings()") + ": " + std::strerror(errno));
-  }
-  return {manufacturer, product, serial};
-}
-
-std::string rtlDeviceDescription(uint32_t index) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%2u", index);
-  try {
-    const RtlUsbStrings strings = rtlGetDeviceUsbStrings(index);
-    return std::string(number) + " mnf: " + strings.manufacturer + " prod: " + strings.product +
-           " serial: " + strings.serial;
-  } catch (const SdrRtlException&) {
-    return std::string(number) + " already in use)";
-  }
-}
-
 namespace {
 
 // Emits the board lines one by one; stops after the first failed read, which is logged.

@@ -3,10 +3,12 @@
 #include "app/application.h"
 #include "app/logger.h"
 #include "sdr/device_list.h"
+#include "sdr/file_reader.h"
+#include "sdr/rtl_device.h"
+#include "sdr/rtl_driver.h"
 #include "sdr/sdr_device.h"
 
 #include <libairspy/airspy.h>
-#include <rtl-sdr.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,24 +16,14 @@
 
 namespace {
 
-std::string withErrno(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
-
 std::string withAirspyError(const char* call, int result) {
   return std::string(call) + ": " + airspy_error_name(static_cast<airspy_error>(result));
 }
 
 }  // namespace
 
-// Choosing and opening the dongle; streaming from it comes with the RTL sample source.
 std::unique_ptr<SdrDevice> openRtlDevice(Application& application) {
-  const Config& config = *application.config;
-  uint32_t index = config.deviceIndex;
-  logInfo("Device:" + rtlDeviceDescription(index));
-  rtlsdr_dev_t* dongle = nullptr;
-  errno = 0;
-  if (rtlsdr_open(&dongle, index) != 0 || dongle == nullptr) throw SdrRtlException(withErrno("sdr_open()"));
-  rtlsdr_close(dongle);
-  throw SdrRtlException("RTL2832 streaming is not available in this build");
+  return openRtlDevice(application, systemRtlDriver());
 }
 
 std::unique_ptr<SdrDevice> openAirspyDevice(Application& application) {
@@ -55,6 +47,9 @@ std::unique_ptr<SdrDevice> openAirspyDevice(Application& application) {
   throw SdrAirspyException("Airspy streaming is not available in this build");
 }
 
-std::unique_ptr<SdrDevice> openInputFile(Application&) {
-  throw SdrFilereaderException("I/Q file input is not available in this build");
+// The file is only named here; the reader opens it when the input starts.
+std::unique_ptr<SdrDevice> openInputFile(Application& application) {
+  const Config& config = *application.config;
+  return std::make_unique<FileReader>(application, config.inputFile, config.inputRateFactor,
+                                      config.inputSampleSize);
 }
