@@ -5,6 +5,7 @@
 #include "decode/message_decoder.h"
 #include "decode/message_filter.h"
 #include "decode/receiver_position.h"
+#include "decode/statistics.h"
 #include "output/network_server.h"
 #include "sdr/sdr_decoder.h"
 #include "sdr/sdr_device.h"
@@ -28,6 +29,7 @@ Application::Application()
 
 Application::~Application() {
   signals.reset();
+  statistics.reset();
   device.reset();
   decoder.reset();
   frameSink.reset();
@@ -114,5 +116,7 @@ void Application::stopComponents() {
   for (const auto* server : {&avrServer, &avrMlatServer, &avrMlatAirspyServer, &sbsServer, &beastServer, &msgServer}) {
     if (*server) (*server)->stop();
   }
+  // Every open flight ends and is queued for the writer; the table is emptied.
+  if (statistics) statistics->aircraftTable().flush();
   signals->cancel();
 }

@@ -17,6 +17,7 @@ class NetworkServer;
 class ReceiverPosition;
 class SdrDecoder;
 class SdrDevice;
+class Statistics;
 
 class Application {
  public:
@@ -44,6 +45,7 @@ class Application {
   std::unique_ptr<MessageDecoder> messageDecoder;
   std::unique_ptr<ReceiverPosition> receiverPosition;
   std::unique_ptr<Config> config;
+  std::unique_ptr<Statistics> statistics;  // only with the web interface
   std::shared_ptr<NetworkServer> avrServer;
   std::shared_ptr<NetworkServer> avrMlatServer;
   std::shared_ptr<NetworkServer> avrMlatAirspyServer;

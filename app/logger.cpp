@@ -61,6 +61,10 @@ Logger& Logger::instance() {
 
 void Logger::log(LoggingLevel level, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex);
+  if (level > consoleLevel && !(fileEnabled && level <= fileLevel)) {
+    ++nextSequence;  // a line nobody keeps or sees still takes its number; skip the clock and text
+    return;
+  }
   LogRecord record{nextSequence, formatLogLine(localNow(), level, text), level};
   ++nextSequence;
   if (level <= consoleLevel) {

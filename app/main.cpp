@@ -1,11 +1,30 @@
 #include "app/application.h"
 #include "app/logger.h"
+#include "app/unix_time.h"
+#include "decode/statistics.h"
 #include "sdr/device_list.h"
 #include "sdr/input_devices.h"
 #include "sdr/sdr_device.h"
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+
 #include <iostream>
 #include <memory>
+
+namespace {
+
+// Local time minus UTC, in seconds, from the system clock.
+int32_t localUtcOffset() {
+  using boost::posix_time::second_clock;
+  return toUnixSeconds(second_clock::local_time()) - toUnixSeconds(second_clock::universal_time());
+}
+
+// The objects of the web interface, created only when its port is given.
+void createWebInterface(Application& app) {
+  app.statistics = std::make_unique<Statistics>(*app.config, app.receiverPosition.get(), nullptr, localUtcOffset());
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   auto application = std::make_unique<Application>();
@@ -36,6 +55,7 @@ int main(int argc, char* argv[]) {
 
   try {
     application->createOutputServers();
+    if (config.webPort != 0) createWebInterface(*application);
     application->start(std::move(input));
   } catch (const std::exception& e) {
     // The failing component has said why; nothing can run without it.

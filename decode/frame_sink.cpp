@@ -8,14 +8,22 @@
 #include "decode/message_filter.h"
 #include "decode/modes_data.h"
 #include "decode/msg_line.h"
+#include "decode/statistics.h"
 #include "output/network_server.h"
 #include "output/sbs_frame.h"
 #include "sdr/sdr_device.h"
 
 namespace {
 
-void broadcastBytes(NetworkServer& server, const std::string& bytes) {
+// Hands the feed data to the server and counts what goes out to its sessions.
+void sendBytes(NetworkServer& server, Statistics* statistics, const std::string& bytes) {
   server.broadcastBytes(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size()));
+  if (statistics) statistics->addCounter(OUTPUT_BYTES, bytes.size() * server.sessionCount());
+}
+
+void sendText(NetworkServer& server, Statistics* statistics, const std::string& text) {
+  server.broadcastText(text);
+  if (statistics) statistics->addCounter(OUTPUT_BYTES, text.size() * server.sessionCount());
 }
 
 }  // namespace
@@ -37,16 +45,18 @@ void FrameSink::onFrame(const uint8_t* bytes, uint32_t length, uint64_t timestam
   const uint8_t* data = frame.bytes;
   const uint32_t n = length < sizeof frame.bytes ? length : sizeof frame.bytes;
 
-  if (app.beastServer) broadcastBytes(*app.beastServer, encodeBeast(data, n, timestamp, signal));
+  Statistics* statistics = app.statistics.get();
+
+  if (app.beastServer) sendBytes(*app.beastServer, statistics, encodeBeast(data, n, timestamp, signal));
   if (app.sbsServer && (n == 2 || n == 7 || n == 14)) {
-    broadcastBytes(*app.sbsServer, wrapSbsFrame(encodeSbsData(data, n, timestamp)));
+    sendBytes(*app.sbsServer, statistics, wrapSbsFrame(encodeSbsData(data, n, timestamp)));
   }
-  if (app.avrMlatServer) app.avrMlatServer->broadcastText(encodeAvrMlat(data, n, timestamp));
+  if (app.avrMlatServer) sendText(*app.avrMlatServer, statistics, encodeAvrMlat(data, n, timestamp));
   if (app.avrMlatAirspyServer) {
-    app.avrMlatAirspyServer->broadcastText(
-        encodeAvrMlatAirspy(data, n, timestamp, app.device ? app.device->oversamplingFactor() : 1));
+    const uint32_t factor = app.device ? app.device->oversamplingFactor() : 1;
+    sendText(*app.avrMlatAirspyServer, statistics, encodeAvrMlatAirspy(data, n, timestamp, factor));
   }
-  if (app.avrServer) app.avrServer->broadcastText(encodeAvr(data, n));
+  if (app.avrServer) sendText(*app.avrServer, statistics, encodeAvr(data, n));
 
   if (app.config->verbose) {
     std::string line;
@@ -56,9 +66,13 @@ void FrameSink::onFrame(const uint8_t* bytes, uint32_t length, uint64_t timestam
   }
 
   if (decoded) {
+    if (statistics) statistics->onMessage(frame, message);
     if (app.msgServer) {
       std::string text;
-      if (writeMsgLine(app.msgLocalTimeFlag, message, text)) app.msgServer->broadcastText(text);
+      if (writeMsgLine(app.msgLocalTimeFlag, message, text)) sendText(*app.msgServer, statistics, text);
     }
+    // The GPS emulation follows its aircraft here once it exists.
+  } else if (n == 2 && statistics) {
+    statistics->addCounter(MODEAC_MSG, 1);
   }
 }

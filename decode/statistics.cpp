@@ -37,13 +37,6 @@ const char* statCounterName(StatCounterKind kind) {
   return validIndex(kind, kStatCounterKinds) ? kCounterNames[kind] : "";
 }
 
-int32_t localUtcOffsetSeconds() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return 0;
-  return static_cast<int32_t>(local.tm_gmtoff);
-}
-
 Statistics::Statistics(const Config& config, ReceiverPosition* receiverPosition,
                        AirInfoQueue* airInfo, int32_t localOffset)
     : metricUnits(config.metric),

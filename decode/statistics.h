@@ -50,7 +50,6 @@ constexpr int kStatCounterKinds = 17;
 const char* statCounterName(StatCounterKind kind);
 
 // Local time minus UTC in seconds, now.
-int32_t localUtcOffsetSeconds();
 
 struct HourCounts {
   uint64_t messages = 0;
@@ -72,7 +71,7 @@ class Statistics {
   static constexpr uint32_t kMetricHistogramCells = 550;  // km
 
   // `config` must outlive the statistics; "metric" is read here once. `receiverPosition` and
-  // `airInfo` may be null. `localOffset` is local time minus UTC (localUtcOffsetSeconds()).
+  // `airInfo` may be null. `localOffset` is local time minus UTC.
   Statistics(const Config& config, ReceiverPosition* receiverPosition, AirInfoQueue* airInfo,
              int32_t localOffset);
   Statistics(const Statistics&) = delete;

@@ -63,6 +63,9 @@ void NetworkServer::start() {
 }
 
 void NetworkServer::stop() {
+  // What the frame thread handed over before the stop still goes out: the input has ended and
+  // these are its last frames.
+  flushPending();
   {
     std::lock_guard<std::mutex> lock(pendingMutex);
     stopped = true;
@@ -73,7 +76,7 @@ void NetworkServer::stop() {
   acceptor.close(ignored);
   acceptRetry.cancel();
   flushTimer.cancel();
-  for (const auto& session : sessions) session->close();
+  for (const auto& session : sessions) session->finish();
   sessions.clear();
   sessionTotal = 0;
 }

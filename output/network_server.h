@@ -6,7 +6,8 @@
 // and stop may also be called while no thread runs it. A broadcast only appends to a pending batch
 // under a small mutex; the first record of a batch posts a flush that runs flushDelay later (sooner
 // once the batch is large), and the flush hands the batch, as one shared buffer, to every enabled
-// session. Holding records that briefly turns a frame rate of writes into a few hundred per second.
+// session. Holding records that briefly caps the writes at about a thousand a second per client,
+// whatever the frame rate.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>

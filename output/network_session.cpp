@@ -45,7 +45,7 @@ std::shared_ptr<NetworkSession> NetworkSession::create(boost::asio::io_context& 
 }
 
 NetworkSession::NetworkSession(boost::asio::io_context& io, std::shared_ptr<NetworkServer> owner, bool sbs)
-    : tcpSocket(io), server(std::move(owner)), enabled(!sbs), sbsMode(sbs) {}
+    : tcpSocket(io), server(std::move(owner)), drainDeadline(io), enabled(!sbs), sbsMode(sbs) {}
 
 NetworkSession::~NetworkSession() = default;
 
@@ -65,6 +65,7 @@ void NetworkSession::startRead() {
 }
 
 void NetworkSession::onRead(const boost::system::error_code& error, size_t bytesRead) {
+  if (finishing) return;  // only the last writes matter now
   if (error || closed) {
     if (error != boost::asio::error::operation_aborted) disconnect();
     return;
@@ -153,7 +154,25 @@ void NetworkSession::onWriteDone(const boost::system::error_code& error) {
     return;
   }
   if (closed) return;
-  if (!sendQueue.empty()) startWrite();
+  if (!sendQueue.empty()) {
+    startWrite();
+  } else if (finishing) {
+    close();
+  }
+}
+
+void NetworkSession::finish() {
+  if (closed || finishing) return;
+  finishing = true;
+  server.reset();  // no more "Disconnected" lines or set changes from here on
+  if (!writing) {
+    close();
+    return;
+  }
+  drainDeadline.expires_after(drainTimeout);
+  drainDeadline.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    if (!error) self->close();
+  });
 }
 
 void NetworkSession::disconnect() {
@@ -167,6 +186,8 @@ void NetworkSession::close() {
   if (closed) return;
   closed = true;
   boost::system::error_code ignored;
+  drainDeadline.cancel();
+  if (finishing) tcpSocket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
   tcpSocket.close(ignored);
   // Buffers of the outstanding write stay until its (cancelled) completion.
   while (sendQueue.size() > inFlight) {

@@ -8,8 +8,10 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -46,6 +48,10 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   void disconnect();
   // Closes without a log line (the server is stopping).
   void close();
+  // The server is stopping: sends what is queued, then closes without a log line. A client that
+  // does not take it within drainTimeout is closed anyway.
+  void finish();
+  static constexpr std::chrono::seconds drainTimeout{2};
 
   bool isEnabled() const { return enabled; }
   bool isClosed() const { return closed; }
@@ -67,6 +73,8 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   std::shared_ptr<NetworkServer> server;  // released on close
   std::string sessionName;
   bool closed = false;
+  bool finishing = false;
+  boost::asio::steady_timer drainDeadline;
   bool enabled;
   bool sbsMode;
 

@@ -1,7 +1,27 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every test.
+# Installs what is needed, builds, and runs every test: the unit and end-to-end tests, the
+# statistics under ThreadSanitizer, and a bounded fuzzing run of the filter and decoder.
+#   VELKARO_FUZZ_SECONDS  fuzzing time (default 60; 0 skips it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-ctest --test-dir "${VELKARO_BUILD_DIR:-build}" --output-on-failure -j"$(nproc)"
+build_dir=${VELKARO_BUILD_DIR:-build}
+
+status=0
+ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" || status=1
+
+echo "== ThreadSanitizer: statistics read while written =="
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKARO_SANITIZE=thread \
+  -DVELKARO_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS=-Wno-tsan >/dev/null
+cmake --build build-tsan -j"$(nproc)" --target velkaro_decode_tests >/dev/null
+TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/velkaro_decode_tests --gtest_filter='StatisticsConcurrency*' \
+  || status=1
+
+fuzz_seconds=${VELKARO_FUZZ_SECONDS:-60}
+if [[ "$fuzz_seconds" != 0 ]]; then
+  echo "== Fuzzing the filter and decoder for ${fuzz_seconds} s =="
+  tools/fuzz/run.sh build-fuzz "$fuzz_seconds" >build-fuzz.log 2>&1 || { tail -50 build-fuzz.log; status=1; }
+  grep -E '^stat::number_of_executed_units|Done [0-9]+ runs' build-fuzz.log || true
+fi
+exit "$status"

@@ -162,7 +162,9 @@ void SdrDecoder::appendSums(const uint32_t* samples, uint32_t count) {
 
 namespace {
 
-#if defined(__GNUC__)
+// Only where the vectors map onto SIMD registers; elsewhere the scalar tests are as quick.
+#if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON) || defined(__aarch64__))
+#define VELKARO_DEMOD_LANES 1
 using Lanes = uint32_t __attribute__((vector_size(16)));
 using SignedLanes = int32_t __attribute__((vector_size(16)));
 
@@ -223,7 +225,7 @@ void SdrDecoder::scan(uint32_t count, bool rbs) {
     }
   };
   uint32_t i = 0;
-#if defined(__GNUC__)
+#if defined(VELKARO_DEMOD_LANES)
   for (; i + 4 <= count; i += 4) {
     for (uint32_t lanes = candidateLanes(first + i, f, rbs); lanes != 0; lanes &= lanes - 1) {
       step(i + static_cast<uint32_t>(__builtin_ctz(lanes)));

@@ -27,8 +27,8 @@ class SdrDecoder {
   // Samples per factor held before the window is moved back to the front (1.2 s of input).
   static constexpr uint32_t bufferSamplesPerFactor = 2400000;
 
-  // For demodulators that bring their own processing; such a decoder has no owner and its
-  // own process does nothing.
+  // Without an owner: for demodulators that override the operations (test doubles). Such a
+  // decoder hands frames only to a frame output set on it, and starts with factor 1.
   SdrDecoder();
   // Fills the error syndrome table here, so that it is ready before start.
   explicit SdrDecoder(Application& owner);
@@ -55,7 +55,8 @@ class SdrDecoder {
 
  protected:
   // The three per-sample routines; results are identical, only the bin sums are formed
-  // differently. process picks one by factor.
+  // differently. process picks one by factor; the factor-5 and factor-1 routines fall back to
+  // the general one at any other factor.
   void feedSamples(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize);
   void feedSamplesFactor5(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize);
   void feedSamplesFactor1(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize);

@@ -155,7 +155,8 @@ TEST_F(NetworkServerTest, SbsClientGetsDataFramesOnlyAfterItsLogin) {
   FeedClient silent(server->boundPort());
   ASSERT_TRUE(waitFor([&] { return server->sessionCount() == 2; }));  // counted before login
 
-  const std::string before = wrapSbsFrame(bytes({0x07, 0x00, 0x01, 0x02, 0x03, 0x5D, 0x48, 0x40, 0xD6, 0x10, 0x11, 0x12}));
+  const std::string before =
+      wrapSbsFrame(bytes({0x07, 0x00, 0x01, 0x02, 0x03, 0x5D, 0x48, 0x40, 0xD6, 0x10, 0x11, 0x12}));
   server->broadcastBytes(reinterpret_cast<const uint8_t*>(before.data()), static_cast<int32_t>(before.size()));
   ASSERT_TRUE(settle(ioThread));
 

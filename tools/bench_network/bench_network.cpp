@@ -243,5 +243,5 @@ void BM_FeedAt200k(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FeedAt200k)->ArgName("clients")->Arg(10)->Iterations(400000)->UseRealTime();
+BENCHMARK(BM_FeedAt200k)->ArgName("clients")->Arg(10)->Arg(11)->Iterations(400000)->UseRealTime();
 BENCHMARK(BM_FeedFanOut)->ArgName("clients")->Arg(0)->Arg(1)->Arg(10)->Arg(11)->Arg(20)->UseRealTime()->MinTime(2.0);
