@@ -15,6 +15,10 @@ packages=(
   clang libclang-rt-14-dev
   curl
 )
+# The outside-client tests run under node; a node already on the machine (with its own npm) stays.
+if ! command -v node >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/install-node-deps.sh
 scripts/build.sh
 build_dir=${VELKARO_BUILD_DIR:-build}
 

@@ -10,9 +10,7 @@
 
 #include <libairspy/airspy.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 

@@ -1,0 +1,91 @@
+#pragma once
+// One client connection of the web server: reads and parses requests with fixed limits, reports
+// the connection events to the HttpServer, and writes the reply bytes the server queues. Lives
+// on the poll thread; nothing here is touched from another thread.
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/optional.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class HttpServer;
+class HttpResponse;
+
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using Request = boost::beast::http::request<boost::beast::http::string_body>;
+
+  // Beyond these a request gets a 4xx reply and the connection is closed.
+  static constexpr uint32_t headerLimit = 16 * 1024;
+  static constexpr uint64_t bodyLimit = 1024 * 1024;
+
+  HttpSession(boost::asio::ip::tcp::socket socket, HttpServer& server, std::function<void(HttpSession&)> onClosed);
+  ~HttpSession();
+
+  void start();
+  // Closes at once; the close event reaches the server exactly once.
+  void close();
+  bool isClosed() const { return closed; }
+  // Called on every poll tick and on wake-ups: the idle close and the pending reply.
+  void poll(Clock::time_point now, std::chrono::milliseconds idleTimeout);
+
+  // Reply primitives. The status line is written once per reply; a header before any status line
+  // writes "HTTP/1.1 200 OK" first.
+  void sendStatus(int code);
+  void sendHeader(const std::string& name, const std::string& value);
+  void write(const std::string& bytes);
+  int replyStatus() const { return statusCode; }
+
+  // The request of the current request event.
+  const Request& request() const { return currentRequest; }
+  const std::string& remoteIp() const { return peerIp; }
+  int remotePort() const { return peerPort; }
+
+  // The pending reply of this connection, owned by the server's registry; null when none.
+  HttpResponse* response = nullptr;
+  // The keep-alive decision of the current request.
+  bool keepAlive = false;
+
+ private:
+  void readMore();
+  void onRead(const boost::system::error_code& error, size_t bytes);
+  void parseBuffered();
+  void newParser();
+  void onRequestComplete();
+  void answerByItself();
+  void rejectRequest(int code);
+  void deliverPoll();
+  void flush();
+  void onWrite(const boost::system::error_code& error);
+  void closeGracefully();
+
+  boost::asio::ip::tcp::socket socket;
+  HttpServer& server;
+  std::function<void(HttpSession&)> onClosed;
+  boost::beast::flat_buffer buffer;
+  boost::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser;
+  Request currentRequest;
+  std::string peerIp;
+  int peerPort = 0;
+  std::string outgoing;  // queued by the reply primitives
+  std::string inFlight;  // being written
+  int statusCode = 0;
+  bool reading = false;
+  bool writing = false;
+  bool continueSent = false;
+  bool readAfterFlush = false;   // keep-alive: the next request is read once the reply has gone
+  bool closeAfterFlush = false;  // close once every queued byte has gone
+  bool pollsDone = false;        // a pending reply has ended: no more polls
+  bool lingering = false;        // send side shut down; draining what the peer still sends
+  bool closed = false;
+  Clock::time_point lastTraffic;
+  Clock::time_point lingerUntil;
+};
