@@ -49,7 +49,9 @@ Application::~Application() {
 void Application::createOutputServers() {
   const auto make = [this](uint32_t port, const char* name, bool sbs) -> std::shared_ptr<NetworkServer> {
     if (port == 0) return nullptr;
-    return NetworkServer::create(ioService, port, name, sbs);
+    auto server = NetworkServer::create(ioService, port, name, sbs);
+    logInfo(std::string("Start ") + name + " Server on port " + std::to_string(port));
+    return server;
   };
   avrServer = make(config->avrPort, "AVR", false);
   avrMlatServer = make(config->avrMlatPort, "AVRMLAT", false);

@@ -2,6 +2,7 @@
 #include "app/logger.h"
 #include "app/unix_time.h"
 #include "decode/statistics.h"
+#include "output/network_server.h"
 #include "sdr/device_list.h"
 #include "sdr/input_devices.h"
 #include "sdr/sdr_device.h"
@@ -57,8 +58,11 @@ int main(int argc, char* argv[]) {
     application->createOutputServers();
     if (config.webPort != 0) createWebInterface(*application);
     application->start(std::move(input));
+  } catch (const NetworkServerException&) {
+    application.reset();  // the server has logged which step failed
+    return 1;
   } catch (const std::exception& e) {
-    // The failing component has said why; nothing can run without it.
+    // Nothing can run without the component that failed.
     logError(std::string("Start-up failed: ") + e.what());
     application.reset();
     return 1;

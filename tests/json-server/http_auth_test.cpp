@@ -62,9 +62,9 @@ TEST_F(HttpAuthTest, WrongOrMissingCredentialsGetTheAuthenticationReply) {
       "Authorization: Basic dXNlcg==\r\n",                   // user
   };
   for (const std::string& header : rejected) {
-    for (const std::string& uri : {"/json", "/img/aircrafts/a.jpg", "/", "/nothing"}) {
+    for (const char* uri : {"/json", "/img/aircrafts/a.jpg", "/", "/nothing"}) {
       Connection connection(port);
-      ASSERT_TRUE(connection.send("GET " + uri + " HTTP/1.1\r\n" + header + "\r\n"));
+      ASSERT_TRUE(connection.send(std::string("GET ") + uri + " HTTP/1.1\r\n" + header + "\r\n"));
       ASSERT_TRUE(connection.fill(kUnauthorized.size(), std::chrono::milliseconds(3000))) << header << uri;
       EXPECT_EQ(connection.rest(), kUnauthorized) << header << uri;
     }

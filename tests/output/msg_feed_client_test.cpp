@@ -120,16 +120,24 @@ struct Flight {
   int east, north, rate;
 };
 
+// The frames one receiver hears; positions decode only within its range.
+struct Site {
+  double lat, lon;
+  std::vector<ModesData> frames;
+};
+
 // Every kind of message with an MSG line, from aircraft in both hemispheres on both sides of
 // Greenwich, and a vehicle on the ground beside the receiver.
-std::vector<ModesData> varietyOfFrames() {
+std::vector<Site> varietyOfFrames() {
   const Flight flights[] = {
       {0x4840D6, "KLM1023", 52.3731, 4.8922, 37000, 1200, 250, -300, -832},
       {0xA4B2C1, "N123AB", 40.6413, -73.7781, 9975, 7700, -120, 160, 2048},
       {0x7C1A2B, "QFA12", -33.9399, 151.1753, 125, 40, 0, -5, -64},
   };
-  std::vector<ModesData> frames;
+  std::vector<Site> sites;
   for (const Flight& f : flights) {
+    Site site{f.lat - 0.2, f.lon + 0.3, {}};
+    std::vector<ModesData>& frames = site.frames;
     // A new address earns trust with its third clean frame; the first two go nowhere.
     for (int i = 0; i < 3; ++i) frames.push_back(identification(f.address, f.callsign));
     for (int i = 0; i < 4; ++i) {
@@ -152,13 +160,18 @@ std::vector<ModesData> varietyOfFrames() {
     putCallsign(register20, 9, f.callsign);
     frames.push_back(surveillance(20, 0, f.address, altitude13(f.feet), register20));
     frames.push_back(surveillance(21, 1, f.address, identityCode(f.squawk)));
+    sites.push_back(std::move(site));
   }
   // A tug on the apron: surface positions decode against the receiver position.
+  Site apron{52.3086, 4.7639, {}};
   const uint32_t tug = 0x3C6DD4;
-  for (int i = 0; i < 3; ++i) frames.push_back(identification(tug, "TUG7"));
-  for (int i = 0; i < 4; ++i) frames.push_back(surfacePosition(tug, 52.3086, 4.7639 + 0.0001 * i, 13, 64, i % 2 == 1));
-  frames.push_back(surveillance(4, 1, tug, altitude13(-1000)));
-  return frames;
+  for (int i = 0; i < 3; ++i) apron.frames.push_back(identification(tug, "TUG7"));
+  for (int i = 0; i < 4; ++i) {
+    apron.frames.push_back(surfacePosition(tug, 52.3086, 4.7639 + 0.0001 * i, 13, 64, i % 2 == 1));
+  }
+  apron.frames.push_back(surveillance(4, 1, tug, altitude13(-1000)));
+  sites.push_back(std::move(apron));
+  return sites;
 }
 
 // The output of a command and its exit status (-1 when it did not run or exit).
@@ -177,7 +190,6 @@ class MsgFeedClient : public ::testing::Test {
   void SetUp() override {
     app.msgServer = NetworkServer::create(app.ioService, 0, "MSG", false, boost::asio::ip::address_v4::loopback());
     app.msgServer->start();
-    app.receiverPosition->fix(52.3086, 4.7639);
     ioThread = std::thread([this] { app.ioService->run(); });
   }
 
@@ -201,12 +213,16 @@ TEST_F(MsgFeedClient, EveryLineParsesWithTheSbs1Package) {
 
   FeedClient client(app.msgServer->boundPort());
   ASSERT_TRUE(waitFor([this] { return app.msgServer->sessionCount() == 1; }));
-  const std::vector<ModesData> frames = varietyOfFrames();
+  const std::vector<Site> sites = varietyOfFrames();
   std::thread frameThread([&] {
     uint64_t timestamp = 0x123456789A;
-    for (const ModesData& frame : frames) {
-      app.frameSink->onFrame(frame.bytes, frame.length, timestamp, 0x80);
-      timestamp += 12000000 / 20;
+    for (const Site& site : sites) {
+      // The receiver moves from site to site, as with the GPS emulation.
+      app.receiverPosition->fix(site.lat, site.lon);
+      for (const ModesData& frame : site.frames) {
+        app.frameSink->onFrame(frame.bytes, frame.length, timestamp, 0x80);
+        timestamp += 12000000 / 20;
+      }
     }
   });
   frameThread.join();

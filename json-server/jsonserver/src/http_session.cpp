@@ -294,6 +294,8 @@ void HttpSession::closeGracefully() {
   }
   lingering = true;
   lingerUntil = Clock::now() + lingerTime;
+  // For the server the connection has ended here; the drain is ours alone.
+  reportClose();
   buffer.consume(buffer.size());
   readMore();
 }
@@ -304,11 +306,17 @@ void HttpSession::close() {
   boost::system::error_code error;
   socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, error);
   socket.close(error);
+  reportClose();
+  auto closedHandler = std::move(onClosed);
+  if (closedHandler) closedHandler(*this);
+}
+
+void HttpSession::reportClose() {
+  if (closeReported) return;
+  closeReported = true;
   try {
     server.onEvent(*this, HTTP_EVENT_CLOSE);
   } catch (const std::exception& e) {
     logError(std::string("HTTP close failed: ") + e.what());
   }
-  auto closedHandler = std::move(onClosed);
-  if (closedHandler) closedHandler(*this);
 }

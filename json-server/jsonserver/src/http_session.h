@@ -66,6 +66,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void flush();
   void onWrite(const boost::system::error_code& error);
   void closeGracefully();
+  void reportClose();
 
   boost::asio::ip::tcp::socket socket;
   HttpServer& server;
@@ -86,6 +87,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   bool pollsDone = false;        // a pending reply has ended: no more polls
   bool lingering = false;        // send side shut down; draining what the peer still sends
   bool closed = false;
+  bool closeReported = false;
   Clock::time_point lastTraffic;
   Clock::time_point lingerUntil;
 };
