@@ -1,0 +1,274 @@
+// Recall of the demodulator against signal level: for each file type and level, a few
+// seconds of non-overlapping synthesised traffic, demodulated in-process and matched against
+// the list of sent frames. Once with every frame starting on a sample boundary, once at
+// random fractions of a sample (what real signals do).
+//
+// Columns: frames sent; recovered (same bytes, stamped within the tolerance of the true
+// arrival); of those, stamped more than 3 ticks off; frames out that match nothing sent,
+// split into DF 11 / 17-19 (parity tested by the demodulator) and the rest, with in brackets
+// those whose address/parity gives one of the sent addresses (an address filter keeps them).
+// Speed is the wall time spent inside process() only, as a multiple of real time.
+// --detail adds long/short recall, misses by sample offset, false frames by DF and the
+// timestamp errors; --list N prints the first N misses and false DF 11/17-19 frames of a run.
+//
+//   velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]
+//                        [--types rtl,airspy6,airspy10] [--levels 3,6,...] [--detail] [--list N]
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/bench_recall/recall_match.h"
+#include "tools/bench_recall/recall_run.h"
+#include "tools/synth/iq_format.h"
+#include "tools/synth/scenario.h"
+#include "tools/synth/synth_frame.h"
+
+namespace {
+
+struct Options {
+  double seconds = 5;
+  int aircraft = 16;
+  uint64_t seed = 1090;
+  // Half a bit (one 2 MS/s sample): wide enough for the 2 MS/s quantisation (up to 3 ticks)
+  // and for the detectors that lock a few samples early; frames are at least 4 us apart.
+  double toleranceTicks = 6;
+  std::vector<SynthIqType> types = {SynthIqType::Rtl, SynthIqType::Airspy6, SynthIqType::Airspy10};
+  std::vector<double> levels = {3, 6, 9, 12, 15, 20, 25, 30};
+  bool detail = false;
+  size_t list = 0;
+};
+
+[[noreturn]] void usage(const std::string& problem) {
+  std::fprintf(stderr,
+               "%s\nusage: velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]\n"
+               "       [--types rtl,airspy6,airspy10] [--levels 3,6,9] [--detail] [--list N]\n",
+               problem.c_str());
+  std::exit(2);
+}
+
+double number(const std::string& text, const std::string& option) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0) usage("bad value for " + option);
+  return value;
+}
+
+std::vector<std::string> commaList(const std::string& text) {
+  std::vector<std::string> items;
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, ',');)
+    if (!item.empty()) items.push_back(item);
+  return items;
+}
+
+Options parseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--seconds") o.seconds = number(value(), arg);
+    else if (arg == "--aircraft") o.aircraft = static_cast<int>(number(value(), arg));
+    else if (arg == "--seed") o.seed = static_cast<uint64_t>(number(value(), arg));
+    else if (arg == "--tolerance") o.toleranceTicks = number(value(), arg);
+    else if (arg == "--detail") o.detail = true;
+    else if (arg == "--list") o.list = static_cast<size_t>(number(value(), arg));
+    else if (arg == "--types") {
+      o.types.clear();
+      for (const auto& name : commaList(value())) {
+        SynthIqType type;
+        if (!parseSynthIqType(name, type)) usage("unknown type " + name);
+        o.types.push_back(type);
+      }
+    } else if (arg == "--levels") {
+      o.levels.clear();
+      for (const auto& item : commaList(value())) o.levels.push_back(number(item, arg));
+    } else {
+      usage("unknown option " + arg);
+    }
+  }
+  if (o.seconds <= 0 || o.seconds > 60) usage("--seconds is 0 to 60");
+  if (o.aircraft < 1 || o.aircraft > 100) usage("--aircraft is 1 to 100");
+  if (o.types.empty() || o.levels.empty()) usage("nothing to run");
+  return o;
+}
+
+// Airborne aircraft spread over the sky, the last one taxiing (surface positions), every one
+// at the same level and answering interrogations (DF 4/5/20/21) as well as squittering.
+std::string scenarioText(const Options& o, double level, bool aligned) {
+  std::ostringstream s;
+  s << "duration " << o.seconds << "\nseed " << o.seed << "\nnoise -32\ntiming " << (aligned ? "aligned" : "random")
+    << "\ncollisions avoid\noverlap 0\nmodeac 0\n";
+  for (int i = 0; i < o.aircraft; ++i) {
+    char line[256];
+    const bool ground = i == o.aircraft - 1 && o.aircraft > 1;
+    std::snprintf(line, sizeof line,
+                  "aircraft %06X callsign=VKR%03d squawk=%04o lat=%.3f lon=%.3f track=%d gs=%d alt=%d level=%g "
+                  "replies=1.5%s\n",
+                  0x400000 + 0x1357 * (i + 1), i + 1, 01000 + 0111 * (i % 6), 52.0 + 0.07 * i, 4.5 + 0.05 * i,
+                  (37 * i) % 360, ground ? 12 : 250 + 10 * i, ground ? 0 : 3000 + 2500 * i, level,
+                  ground ? " ground=yes" : "");
+    s << line;
+  }
+  return s.str();
+}
+
+std::string share(size_t part, size_t whole) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%zu %5.1f%%", part, whole ? 100.0 * part / whole : 0.0);
+  return text;
+}
+
+int bitDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size()) return -1;
+  int bits = 0;
+  for (size_t i = 0; i < a.size(); ++i) bits += __builtin_popcount(a[i] ^ b[i]);
+  return bits;
+}
+
+// The first `limit` missed frames, with the nearest output carrying the same bytes, and the
+// first `limit` false parity-checked frames, with the sent frame nearest in time.
+void printList(const RecallRun& run, const RecallTally& tally, size_t limit) {
+  for (size_t k = 0; k < tally.missed.size() && k < limit; ++k) {
+    const SynthSentFrame& f = run.sent[tally.missed[k]];
+    double nearest = 1e18;
+    for (const RecallFrame& out : run.frames)
+      if (out.bytes == f.bytes) {
+        const double d = static_cast<double>(out.timestamp) - recallIdealTimestamp(f, run.factor);
+        if (std::fabs(d) < std::fabs(nearest)) nearest = d;
+      }
+    std::printf("    missed %-14s sample %llu offset %.3f %s", f.kind.c_str(), static_cast<unsigned long long>(f.sample),
+                f.offset, synthHex(f.bytes.data(), static_cast<uint32_t>(f.bytes.size())).c_str());
+    if (std::fabs(nearest) <= 600) std::printf("  (same bytes out at %+.1f ticks)", nearest);
+    std::printf("\n");
+  }
+  for (size_t k = 0; k < tally.falseParityFrames.size() && k < limit; ++k) {
+    const RecallFrame& out = run.frames[tally.falseParityFrames[k]];
+    const SynthSentFrame* nearest = nullptr;
+    double delta = 0;
+    for (const SynthSentFrame& f : run.sent) {
+      const double d = static_cast<double>(out.timestamp) - recallIdealTimestamp(f, run.factor);
+      if (!nearest || std::fabs(d) < std::fabs(delta)) {
+        nearest = &f;
+        delta = d;
+      }
+    }
+    std::printf("    false  %s level %u", synthHex(out.bytes.data(), static_cast<uint32_t>(out.bytes.size())).c_str(),
+                out.signal);
+    if (nearest)
+      std::printf("  nearest sent %s %+.1f ticks, %d bits apart", nearest->kind.c_str(), delta,
+                  bitDistance(out.bytes, nearest->bytes));
+    std::printf("\n");
+  }
+}
+
+struct Totals {
+  double signalSeconds = 0;
+  double processSeconds = 0;
+  std::map<long, size_t> deltas[2];
+  size_t sent[2] = {}, sentLong[2] = {}, recovered[2] = {}, recoveredLong[2] = {};
+  // Random timing: sent and missed frames by the fraction of a sample their edge falls at.
+  size_t sentByOffset[10] = {}, missedByOffset[10] = {};
+  std::map<uint32_t, size_t> falseOtherByDf;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parseOptions(argc, argv);
+  std::printf("%g s of %d aircraft per run, noise floor -32 dBFS, no collisions; a frame counts as recovered\n"
+              "when its bytes come out within %g ticks (12 MHz) of its true arrival.\n\n",
+              o.seconds, o.aircraft, o.toleranceTicks);
+  std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s\n", "type", "dB", "sent", "recov. aligned", "recov. random",
+              ">3 ticks", "false DF11/17+", "false other (known AA)");
+  std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s\n", "", "", "", "", "", "al / rnd", "al / rnd", "al / rnd");
+  std::map<SynthIqType, Totals> totals;
+  for (SynthIqType type : o.types) {
+    Totals& total = totals[type];
+    for (double level : o.levels) {
+      RecallTally tally[2];
+      RecallRun runs[2];
+      for (int timing = 0; timing < 2; ++timing) {
+        runs[timing] = runRecall(parseSynthScenarioText(scenarioText(o, level, timing == 0)), type);
+        tally[timing] = matchRecall(runs[timing], o.toleranceTicks);
+        total.signalSeconds += static_cast<double>(runs[timing].samples) / static_cast<double>(synthSampleRate(type));
+        total.processSeconds += runs[timing].processSeconds;
+        for (const auto& [delta, count] : tally[timing].deltas) total.deltas[timing][delta] += count;
+        for (const auto& [df, count] : tally[timing].falseOtherByDf) total.falseOtherByDf[df] += count;
+        total.sent[timing] += tally[timing].sent;
+        total.sentLong[timing] += tally[timing].sentLong;
+        total.recovered[timing] += tally[timing].recovered;
+        total.recoveredLong[timing] += tally[timing].recoveredLong;
+      }
+      for (const SynthSentFrame& f : runs[1].sent) ++total.sentByOffset[std::min(9, static_cast<int>(f.offset * 10))];
+      for (size_t i : tally[1].missed) ++total.missedByOffset[std::min(9, static_cast<int>(runs[1].sent[i].offset * 10))];
+      // The schedule is the same in both timings; only rounding to a sample can drop a frame
+      // at the end of the file.
+      std::string sent = std::to_string(tally[0].sent);
+      if (tally[1].sent != tally[0].sent) sent += "/" + std::to_string(tally[1].sent);
+      char offTime[32], falseParity[32], falseOther[48];
+      std::snprintf(offTime, sizeof offTime, "%zu / %zu", tally[0].recoveredOffTime, tally[1].recoveredOffTime);
+      std::snprintf(falseParity, sizeof falseParity, "%zu / %zu", tally[0].falseParity, tally[1].falseParity);
+      std::snprintf(falseOther, sizeof falseOther, "%zu (%zu) / %zu (%zu)", tally[0].falseOther,
+                    tally[0].falseOtherKnownAddress, tally[1].falseOther, tally[1].falseOtherKnownAddress);
+      std::printf("%-8s %5g %6s %16s %16s %11s %15s %24s\n", synthIqTypeName(type), level, sent.c_str(),
+                  share(tally[0].recovered, tally[0].sent).c_str(), share(tally[1].recovered, tally[1].sent).c_str(),
+                  offTime, falseParity, falseOther);
+      if (o.detail && (tally[0].falseCopies || tally[1].falseCopies))
+        std::printf("    unmatched copies of sent frames (wrong time or twice): %zu / %zu\n", tally[0].falseCopies,
+                    tally[1].falseCopies);
+      for (int timing = 0; timing < 2 && o.list; ++timing) {
+        if (tally[timing].missed.empty() && tally[timing].falseParityFrames.empty()) continue;
+        std::printf("   %s timing:\n", timing == 0 ? "aligned" : "random");
+        printList(runs[timing], tally[timing], o.list);
+      }
+      std::fflush(stdout);
+    }
+  }
+
+  std::printf("\nDemodulation speed (wall time inside process(), all runs of the type):\n");
+  for (SynthIqType type : o.types) {
+    const Totals& t = totals[type];
+    std::printf("  %-8s %5.1f MS/s  %7.1f x real time\n", synthIqTypeName(type), synthSampleRate(type) / 1e6,
+                t.processSeconds > 0 ? t.signalSeconds / t.processSeconds : 0.0);
+  }
+  if (o.detail) {
+    std::printf("\nAll levels together, long (112-bit) / short (56-bit) frames recovered:\n");
+    for (SynthIqType type : o.types) {
+      const Totals& t = totals[type];
+      for (int timing = 0; timing < 2; ++timing)
+        std::printf("  %-8s %-7s long %s  short %s\n", synthIqTypeName(type), timing == 0 ? "aligned" : "random",
+                    share(t.recoveredLong[timing], t.sentLong[timing]).c_str(),
+                    share(t.recovered[timing] - t.recoveredLong[timing], t.sent[timing] - t.sentLong[timing]).c_str());
+    }
+    std::printf("\nRandom timing, all levels: frames missed / sent by where the leading edge falls in its sample:\n");
+    for (SynthIqType type : o.types) {
+      std::printf("  %-8s", synthIqTypeName(type));
+      for (int b = 0; b < 10; ++b)
+        std::printf(" .%d:%zu/%zu", b, totals[type].missedByOffset[b], totals[type].sentByOffset[b]);
+      std::printf("\n");
+    }
+    std::printf("\nOther false frames by DF, all runs:\n");
+    for (SynthIqType type : o.types) {
+      std::printf("  %-8s", synthIqTypeName(type));
+      for (const auto& [df, count] : totals[type].falseOtherByDf) std::printf(" %u:%zu", df, count);
+      std::printf("\n");
+    }
+    std::printf("\nTimestamp error of byte matches (output minus true arrival, ticks: count):\n");
+    for (SynthIqType type : o.types)
+      for (int timing = 0; timing < 2; ++timing) {
+        std::printf("  %-8s %-7s", synthIqTypeName(type), timing == 0 ? "aligned" : "random");
+        for (const auto& [delta, count] : totals[type].deltas[timing]) std::printf(" %+ld:%zu", delta, count);
+        std::printf("\n");
+      }
+  }
+  return 0;
+}
