@@ -6,6 +6,7 @@
 #include "decode/message_filter.h"
 #include "decode/receiver_position.h"
 #include "decode/statistics.h"
+#include "json-server/jsonserver/src/http_server.h"
 #include "output/network_server.h"
 #include "sdr/sdr_decoder.h"
 #include "sdr/sdr_device.h"
@@ -29,6 +30,7 @@ Application::Application()
 
 Application::~Application() {
   signals.reset();
+  httpServer.reset();
   statistics.reset();
   device.reset();
   decoder.reset();
@@ -67,6 +69,15 @@ void Application::start(std::unique_ptr<SdrDevice> inputDevice) {
 
   for (const auto* server : {&avrServer, &avrMlatServer, &avrMlatAirspyServer, &sbsServer, &beastServer, &msgServer}) {
     if (*server) (*server)->start();
+  }
+
+  if (httpServer) {
+    try {
+      httpServer->start(static_cast<int>(config->webPort));
+    } catch (const HttpServerException& e) {
+      // The feeds, statistics and database carry on without the page.
+      logError(std::string("Unable to start HTTP server: ") + e.what());
+    }
   }
 
   decoder = device->createDecoder(*this);
@@ -118,6 +129,7 @@ void Application::stopComponents() {
   for (const auto* server : {&avrServer, &avrMlatServer, &avrMlatAirspyServer, &sbsServer, &beastServer, &msgServer}) {
     if (*server) (*server)->stop();
   }
+  if (httpServer) httpServer->stop();
   // Every open flight ends and is queued for the writer; the table is emptied.
   if (statistics) statistics->aircraftTable().flush();
   signals->cancel();

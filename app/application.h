@@ -11,6 +11,7 @@
 #include <thread>
 
 class FrameSink;
+class HttpServer;
 class MessageDecoder;
 class MessageFilter;
 class NetworkServer;
@@ -45,7 +46,8 @@ class Application {
   std::unique_ptr<MessageDecoder> messageDecoder;
   std::unique_ptr<ReceiverPosition> receiverPosition;
   std::unique_ptr<Config> config;
-  std::unique_ptr<Statistics> statistics;  // only with the web interface
+  std::unique_ptr<HttpServer> httpServer;  // this and statistics only with the web interface
+  std::unique_ptr<Statistics> statistics;
   std::shared_ptr<NetworkServer> avrServer;
   std::shared_ptr<NetworkServer> avrMlatServer;
   std::shared_ptr<NetworkServer> avrMlatAirspyServer;

@@ -1,7 +1,11 @@
 #include "app/application.h"
 #include "app/logger.h"
 #include "app/unix_time.h"
+#include "app/version.h"
 #include "decode/statistics.h"
+#include "json-server/jsonserver/src/command_get_stats.h"
+#include "json-server/jsonserver/src/google_key_command.h"
+#include "json-server/jsonserver/src/http_server.h"
 #include "output/network_server.h"
 #include "sdr/device_list.h"
 #include "sdr/input_devices.h"
@@ -22,7 +26,14 @@ int32_t localUtcOffset() {
 
 // The objects of the web interface, created only when its port is given.
 void createWebInterface(Application& app) {
-  app.statistics = std::make_unique<Statistics>(*app.config, app.receiverPosition.get(), nullptr, localUtcOffset());
+  const Config& config = *app.config;
+  app.statistics = std::make_unique<Statistics>(config, app.receiverPosition.get(), nullptr, localUtcOffset());
+  app.httpServer = std::make_unique<HttpServer>();
+  app.httpServer->addCommand(std::make_shared<CommandGetStats>(app));
+  app.httpServer->addCommand(std::make_shared<GoogleKeyCommand>(app));
+  if (!config.silhouettesDir.empty()) app.httpServer->addStaticDirectory(silhouettesUrlPrefix, config.silhouettesDir, true);
+  if (!config.picturesDir.empty()) app.httpServer->addStaticDirectory(picturesUrlPrefix, config.picturesDir, false);
+  if (!config.webUser.empty()) app.httpServer->setAuth(config.webUser + ":" + config.webPassword);
 }
 
 }  // namespace

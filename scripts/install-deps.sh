@@ -13,7 +13,7 @@ packages=(
   libusb-1.0-0-dev librtlsdr-dev libairspy-dev liblodepng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  curl
+  curl wrk
 )
 # The outside-client tests run under node; a node already on the machine (with its own npm) stays.
 if ! command -v node >/dev/null 2>&1; then

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/logger.h"
@@ -203,6 +205,40 @@ TEST(GetStatsTest, LogSinceAnIndex) {
   EXPECT_EQ(disabled.ask("\"statsType\":\"log\",\"index\":0"),
             "{\"status\":\"OK\",\"stats\":[[1,4,\"Web Log Disabled.\"]]}\n");
   EXPECT_EQ(disabled.ask("\"statsType\":\"log\",\"index\":1"), "{\"status\":\"OK\",\"stats\":\"\"}\n");
+}
+
+// The frame thread keeps writing while the web thread asks everything; run under the thread
+// sanitizer this shows every read takes the table's mutex or the statistics' reader side.
+TEST(GetStatsTest, AnswersWhileFramesArrive) {
+  StatsFixture f;
+  f.app.receiverPosition->fix(51.0, 0.0);
+  std::atomic<bool> stop{false};
+  std::thread frames([&] {
+    // 20 aircraft flying north at about 110 m/s, one position, velocity and squawk a second each.
+    for (uint32_t t = kStart; !stop.load(); ++t) {
+      for (uint32_t i = 0; i < 20; ++i) {
+        const uint32_t address = 0x4CA000 + i;
+        f.feed(positionFrame(address, 51.2 + 0.01 * i + 0.001 * (t - kStart), 0.1 * i, 30000, t % 2 == 1, t));
+        f.feed(velocityFrame(address, 100 + (t % 50), 200, 64, t));
+        f.feed(squawkFrame(address, 1000 + i, t));
+      }
+    }
+  });
+  std::string last;
+  uint32_t epoch = 0;
+  for (int round = 0; round < 40; ++round) {
+    for (const char* type : {"df", "counters", "chart", "polarDistances", "tracks"}) {
+      last = f.ask(std::string("\"statsType\":\"") + type + "\"");
+      ASSERT_EQ(last.rfind("{\"status\":\"OK\"", 0), 0u) << last;
+    }
+    const ptree flights = f.askTree("\"statsType\":\"flights\",\"id\":" + std::to_string(epoch) +
+                                    ",\"icao\":\"4CA001\"");
+    epoch = flights.get<uint32_t>("stats.epoch");
+    ASSERT_EQ(f.ask("\"statsType\":\"track\",\"icao\":\"4CA002\"").rfind("{\"status\":\"OK\"", 0), 0u);
+  }
+  stop = true;
+  frames.join();
+  EXPECT_GT(epoch, 0u);
 }
 
 }  // namespace

@@ -74,8 +74,8 @@ inline ModesData velocityFrame(uint32_t address, int east, int north, int rate, 
 // DF 5 surveillance identity reply.
 inline ModesData squawkFrame(uint32_t address, int squawk, uint32_t time) {
   const uint32_t id = frame_builder::identityCode(squawk);
-  ModesData frame = frame_builder::addressParity(7, 5 << 3, static_cast<uint8_t>(id >> 8) & 0x1F,
-                                                 static_cast<uint8_t>(id), 0, address);
+  ModesData frame = frame_builder::addressParity(7, 5 << 3, 0, static_cast<uint8_t>(id >> 8) & 0x1F,
+                                                 static_cast<uint8_t>(id), address);
   frame.time = time;
   return frame;
 }
@@ -84,9 +84,9 @@ class StatsFixture {
  public:
   explicit StatsFixture(const std::function<void(Config&)>& configure = {}) {
     if (configure) configure(*app.config);
+    setHostSecondsForTest(kStart);
     app.statistics = std::make_unique<Statistics>(*app.config, app.receiverPosition.get(), nullptr, 0);
     command = std::make_shared<CommandGetStats>(app);
-    setHostSecondsForTest(kStart);
   }
   ~StatsFixture() { setHostSecondsForTest(0); }
 
@@ -99,9 +99,12 @@ class StatsFixture {
     return true;
   }
 
-  // Three position frames a second apart (even, odd, even) so that the last one decodes.
+  // Three position frames a second apart (even, odd, even), flying north at about 110 m/s, so
+  // that the last one decodes, at `lat`, `lon`.
   void fly(uint32_t address, double lat, double lon, int feet, uint32_t time) {
-    for (uint32_t i = 0; i < 3; ++i) feed(positionFrame(address, lat, lon, feet, i % 2 == 1, time + i));
+    for (uint32_t i = 0; i < 3; ++i) {
+      feed(positionFrame(address, lat - 0.001 * (2 - i), lon, feet, i % 2 == 1, time + i));
+    }
     ASSERT_TRUE(lastMessage.has(MessageField::LAT)) << std::hex << address;
   }
 

@@ -107,6 +107,17 @@ TEST_F(HttpServerTest, PendingReplyCompletedFromAnotherThread) {
   EXPECT_EQ(later->waitForPending(2), 2u);
 }
 
+TEST_F(HttpServerTest, PendingReplyCompletedOnThePollThreadItself) {
+  startServer();
+  Connection connection(port);
+  ASSERT_TRUE(connection.send(jsonPost(R"({"req":"later","data":{"now":"cached"}})")));
+  const Reply reply = connection.readReply(2000ms);
+  EXPECT_EQ(reply.headerNames(), (std::vector<std::string>{"Content-Type", "Content-Length", "Connection"}));
+  EXPECT_EQ(reply.body, "{\"data\":\"cached\",\"status\":\"OK\"}\n");
+  EXPECT_TRUE(connection.waitForClose(2000ms));
+  EXPECT_TRUE(eventually([&] { return server.pendingResponseCount() == 0; }));
+}
+
 TEST_F(HttpServerTest, ManyPendingRepliesCompletedConcurrently) {
   startServer();
   constexpr size_t count = 20;

@@ -1,7 +1,7 @@
 #pragma once
 // A started web server on an ephemeral loopback port with small test commands:
 // "echo" (synchronous, answers data.x), "boom" (throws), "later" (asynchronous, completed by the
-// test through the pending-response registry) and "stream" (streams the file data.path).
+// test through the pending-response registry, or at once with data.now) and "stream" (streams the file data.path).
 
 #include <gtest/gtest.h>
 
@@ -57,9 +57,18 @@ class BoomCommand : public BaseCommand {
 class LaterCommand : public BaseCommand {
  public:
   using BaseCommand::BaseCommand;
-  void executeAsync(const ptree&, std::shared_ptr<HttpRequest>, HttpResponse* response) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    ids.push_back(response->id);
+  void executeAsync(const ptree& request, std::shared_ptr<HttpRequest>, HttpResponse* response) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ids.push_back(response->id);
+    }
+    // Like an answer from a cache: completed at once, on the poll thread.
+    if (request.get_optional<std::string>("data.now")) {
+      ptree reply;
+      reply.put("data", request.get<std::string>("data.now"));
+      reply.put("status", "OK");
+      response->sendJson(reply);
+    }
   }
   const std::string& name() const override {
     static const std::string text = "later";

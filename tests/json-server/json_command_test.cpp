@@ -82,7 +82,9 @@ TEST(JsonCommandTest, EnvelopeErrorsOfTheRouter) {
       {"", "{\"status\":\"ERROR\",\"message\":\"Can't parse json <unspecified file>(1): "},
       {"{\"req\":", "{\"status\":\"ERROR\",\"message\":\"Can't parse json "},
       {"not json", "{\"status\":\"ERROR\",\"message\":\"Can't parse json "},
-      {std::string(100000, '['), "{\"status\":\"ERROR\",\"message\":\"Can't parse json "},
+      // The reader would recurse once per level until the stack runs out.
+      {std::string(1000000, '['),
+       "{\"status\":\"ERROR\",\"message\":\"Can't parse json <unspecified file>: nesting too deep\"}\n"},
       {"{\"data\":{}}", "{\"status\":\"ERROR\",\"message\":\"Can't get request name No such node (req)\"}\n"},
       {"{\"req\":\"nothing\",\"data\":{}}", "{\"status\":\"ERROR\",\"message\":\"Unknown request name\"}\n"},
       {"{\"req\":\"Echo\"}", "{\"status\":\"ERROR\",\"message\":\"Unknown request name\"}\n"},
@@ -96,7 +98,12 @@ TEST(JsonCommandTest, EnvelopeErrorsOfTheRouter) {
   }
   EXPECT_EQ(router.sync->executed + router.async->executed, 0);
 
-  // Deep nesting inside a string is only text.
+  // Nesting the page could send, and brackets inside a string, are fine.
+  router.replies.clear();
+  EXPECT_EQ(router.post("{\"req\":\"echo\",\"data\":{\"x\":2,\"d\":" + std::string(250, '[') +
+                        std::string(250, ']') + "}}"),
+            1);
+  EXPECT_EQ(router.replies.at(0), "{\"status\":\"OK\",\"partial\":\"dropped on failure\",\"echo\":2}\n");
   router.replies.clear();
   EXPECT_EQ(router.post("{\"req\":\"echo\",\"data\":{\"x\":\"" + std::string(1000, '[') + "\"}}"), 1);
   EXPECT_EQ(router.replies.at(0), "{\"status\":\"OK\",\"partial\":\"dropped on failure\",\"echo\":\"" +

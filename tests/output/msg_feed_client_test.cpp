@@ -174,6 +174,18 @@ std::vector<Site> varietyOfFrames() {
   return sites;
 }
 
+std::vector<std::string> splitColumns(const std::string& line) {
+  std::vector<std::string> columns(1);
+  for (char c : line) {
+    if (c == ',') {
+      columns.emplace_back();
+    } else {
+      columns.back() += c;
+    }
+  }
+  return columns;
+}
+
 // The output of a command and its exit status (-1 when it did not run or exit).
 int runCommand(const std::string& command, std::string& output) {
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -233,17 +245,21 @@ TEST_F(MsgFeedClient, EveryLineParsesWithTheSbs1Package) {
 
   // Every MSG type came out, so the variety reached the client.
   size_t lines = 0;
+  size_t positions = 0;
   std::array<int, 9> perType{};
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find("\r\n", start);
     ASSERT_NE(end, std::string::npos) << "unterminated: " << text.substr(start);
     const std::string line = text.substr(start, end - start);
     if (line.size() > 6 && line.compare(0, 4, "MSG,") == 0 && line[4] >= '1' && line[4] <= '8') ++perType[line[4] - '0'];
+    const std::vector<std::string> columns = splitColumns(line);
+    if (columns.size() > 14 && !columns[14].empty()) ++positions;  // the latitude
     ++lines;
     start = end + 2;
   }
   for (int type = 1; type <= 8; ++type) EXPECT_GT(perType[type], 0) << "no MSG," << type << " line in\n" << text;
   EXPECT_GE(lines, 40u) << text;
+  EXPECT_EQ(positions, 8u) << text;  // two of each aircraft and of the tug
 
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("velkaro_msg_lines_" + std::to_string(::getpid()) + ".txt");
@@ -251,7 +267,6 @@ TEST_F(MsgFeedClient, EveryLineParsesWithTheSbs1Package) {
     std::ofstream out(file, std::ios::binary);
     out << text;
   }
-  std::ofstream("/tmp/msg_dump.txt", std::ios::binary) << text;  // DEBUGDUMP
   std::string output;
   const int status = runCommand("node '" + nodeDir + "/check_msg_lines.js' '" + file.string() + "'", output);
   std::filesystem::remove(file);

@@ -49,8 +49,8 @@ using namespace std::chrono_literals;
 
 constexpr uint32_t corpusFrames = 60000;
 constexpr uint32_t corpusSeconds = 30;
-constexpr size_t feedCount = 6;
-constexpr size_t sbsFeed = 1;  // index in PipelineRig::servers()
+constexpr size_t sbsFeed = 1;  // indices in PipelineRig::servers()
+constexpr size_t avrFeed = 4;
 
 const std::vector<CorpusFrame>& corpus() {
   static const std::vector<CorpusFrame> frames = makeFrameCorpus(300, corpusFrames, corpusSeconds);
@@ -81,11 +81,15 @@ int connectTo(uint16_t port) {
   return fd;
 }
 
-// Reads every client socket as fast as the data comes, counting bytes per client.
+// Reads every client socket as fast as the data comes, counting bytes per client and the lines
+// of one text client (`countedClient`, one line per frame that went out).
 class Reader {
  public:
-  explicit Reader(const std::vector<int>& fds)
-      : fds(fds), perClient(new std::atomic<uint64_t>[fds.size() + 1]()), epollFd(::epoll_create1(0)) {
+  Reader(const std::vector<int>& fds, size_t countedClient)
+      : fds(fds),
+        countedClient(countedClient),
+        perClient(new std::atomic<uint64_t>[fds.size() + 1]()),
+        epollFd(::epoll_create1(0)) {
     for (size_t i = 0; i < fds.size(); ++i) {
       epoll_event event{};
       event.events = EPOLLIN;
@@ -109,6 +113,7 @@ class Reader {
   }
 
   uint64_t total() const { return received.load(std::memory_order_relaxed); }
+  uint64_t lines() const { return countedLines.load(std::memory_order_relaxed); }
   uint64_t client(size_t index) const { return perClient[index].load(std::memory_order_relaxed); }
   int64_t lastByteNanoseconds() const { return lastByte.load(std::memory_order_relaxed); }
   double cpu() const { return thread.joinable() ? cpuSeconds(clock) : 0; }
@@ -145,6 +150,11 @@ class Reader {
           perClient[index].store(perClient[index].load(std::memory_order_relaxed) + static_cast<uint64_t>(got),
                                  std::memory_order_relaxed);
           received.fetch_add(static_cast<uint64_t>(got), std::memory_order_relaxed);
+          if (index == countedClient) {
+            const auto newlines = std::count(buffer.data(), buffer.data() + got, '\n');
+            countedLines.store(countedLines.load(std::memory_order_relaxed) + static_cast<uint64_t>(newlines),
+                               std::memory_order_relaxed);
+          }
           lastByte.store(nowNanoseconds(), std::memory_order_relaxed);
           if (static_cast<size_t>(got) < buffer.size()) break;
         }
@@ -153,12 +163,14 @@ class Reader {
   }
 
   const std::vector<int> fds;
+  const size_t countedClient;
   std::unique_ptr<std::atomic<uint64_t>[]> perClient;
   const int epollFd;
   std::thread thread;
   clockid_t clock{};
   std::atomic<bool> done{false};
   std::atomic<uint64_t> received{0};
+  std::atomic<uint64_t> countedLines{0};
   std::atomic<int64_t> lastByte{0};
 };
 
@@ -199,7 +211,7 @@ class PipelineRig {
         fds.push_back(fd);
       }
     }
-    reader = std::make_unique<Reader>(fds);
+    reader = std::make_unique<Reader>(fds, avrFeed * clients);
     reader->start(true);
 
     // SBS-3 clients get data only once logged in; their replies are the first bytes they read.
@@ -227,14 +239,15 @@ class PipelineRig {
       return;
     }
 
-    // Two rounds earn every address its trust; the third tells how much a frame sends.
+    // Two rounds earn every address its trust.
     feedRounds(2);
     reader->waitQuiet();
     const uint64_t before = reader->total();
+    std::vector<uint64_t> b0; for (size_t i = 0; i < fds.size(); ++i) b0.push_back(reader->client(i));
     feedRounds(1);
     reader->waitQuiet();
-    bytesPerFrame = static_cast<double>(reader->total() - before) / corpusFrames;
-    if (clients > 0 && bytesPerFrame == 0) {
+    for (size_t i = 0; i < fds.size(); ++i) perFrame.push_back(double(reader->client(i) - b0[i]) / corpusFrames);
+    if (clients > 0 && reader->total() - before < corpusFrames * clients) {
       error = "no output after the warm-up";
       return;
     }
@@ -276,16 +289,6 @@ class PipelineRig {
   // Empty when every client of every feed got the same bytes, stayed connected, and nothing
   // was dropped.
   std::string verify() {
-    const size_t clients = static_cast<size_t>(options.clientsPerFeed);
-    std::vector<NetworkServer*> list = servers();
-    for (size_t s = 0; s < list.size(); ++s) {
-      if (list[s]->sessionCount() != clients) return list[s]->name() + " lost clients";
-      for (size_t c = 1; c < clients; ++c) {
-        if (reader->client(s * clients + c) != reader->client(s * clients)) {
-          return list[s]->name() + " clients got different byte counts";
-        }
-      }
-    }
     boost::property_tree::ptree lines;
     getLogSince(lines, logStart - 1);
     for (const auto& entry : lines) {
@@ -294,6 +297,19 @@ class PipelineRig {
       const std::string text = it->second.get_value<std::string>();
       if (text.find("overflow") != std::string::npos || text.find("Disconnected") != std::string::npos) {
         return text;
+      }
+    }
+    const size_t clients = static_cast<size_t>(options.clientsPerFeed);
+    std::vector<NetworkServer*> list = servers();
+    for (size_t s = 0; s < list.size(); ++s) {
+      if (list[s]->sessionCount() != clients) {
+        return list[s]->name() + " has " + std::to_string(list[s]->sessionCount()) + " clients, not " +
+               std::to_string(clients);
+      }
+      for (size_t c = 1; c < clients; ++c) {
+        if (reader->client(s * clients + c) != reader->client(s * clients)) {
+          return list[s]->name() + " clients got different byte counts";
+        }
       }
     }
     return "";
@@ -308,8 +324,8 @@ class PipelineRig {
   std::unique_ptr<Reader> reader;
   size_t next = 0;
   uint64_t timestamp = 0x10000000;
-  double bytesPerFrame = 0;
   uint32_t logStart = 0;
+  std::vector<double> perFrame;
   bool ready = false;
   std::string error;
 };
@@ -328,13 +344,16 @@ void runPipeline(benchmark::State& state, const RigOptions& options) {
   }
   Reader& reader = *rig.reader;
   const bool throttled = options.reading && options.clientsPerFeed > 0;
-  // The bench producer outruns any real frame source: it waits while this much is undelivered,
-  // far below what would cut a client off or overflow a port.
-  const double maxInFlight = 256.0 * 1024 * feedCount * options.clientsPerFeed;
-  uint64_t baseFrames = 0;
+  // The bench producer outruns any real frame source: it waits while this many frames have not
+  // reached the clients (20 ms at the rates seen here), far below what would cut a client off.
+  constexpr uint64_t maxInFlight = 16384;
   const uint64_t startBytes = reader.total();
-  uint64_t baseBytes = startBytes;
-  uint64_t rebases = 0;
+  const uint64_t startLines = reader.lines();
+  double waited = 0;
+  std::vector<uint64_t> c0; for (size_t i = 0; i < rig.fds.size(); ++i) c0.push_back(reader.client(i));
+  std::vector<double> maxLag(6, 0.0);
+  double waitCpu = 0;
+  bool stalled = false;
 
   const double ioStart = cpuSeconds(rig.ioClock);
   const double readerStart = reader.cpu();
@@ -353,27 +372,38 @@ void runPipeline(benchmark::State& state, const RigOptions& options) {
     ++durations[std::min<uint64_t>(took >> 6, durations.size() - 1)];
     ++frames;
     if (throttled && (frames & 255) == 0) {
-      uint64_t seen = reader.total();
-      auto since = Clock::now();
-      for (;;) {
-        const uint64_t got = reader.total();
-        const double expected = static_cast<double>(baseBytes) + static_cast<double>(frames - baseFrames) * rig.bytesPerFrame;
-        if (expected - static_cast<double>(got) <= maxInFlight) break;
-        if (got != seen) {
-          seen = got;
+      for (size_t i = 0; i < rig.fds.size(); ++i) {
+        double lag = double(frames) - double(reader.client(i) - c0[i]) / rig.perFrame[i];
+        size_t f = i / size_t(options.clientsPerFeed);
+        maxLag[f] = std::max(maxLag[f], lag);
+      }
+    }
+    if (throttled && (frames & 255) == 0 && frames - (reader.lines() - startLines) > maxInFlight) {
+      // The frame thread never waits like this in the program; this time is not its CPU time.
+      const auto waitStart = Clock::now();
+      const double waitCpuStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+      uint64_t seen = reader.lines();
+      auto since = waitStart;
+      while (frames - (reader.lines() - startLines) > maxInFlight) {
+        if (reader.lines() != seen) {
+          seen = reader.lines();
           since = Clock::now();
-        } else if (Clock::now() - since > 20ms) {
-          // Everything arrived: the estimate ran ahead of the real output, start it again.
-          baseFrames = frames;
-          baseBytes = got;
-          ++rebases;
+        } else if (Clock::now() - since > 5s) {
+          stalled = true;
           break;
         }
         std::this_thread::sleep_for(20us);
       }
+      waited += std::chrono::duration<double>(Clock::now() - waitStart).count();
+      waitCpu += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - waitCpuStart;
+      if (stalled) {
+        state.SkipWithError("the output stalled");
+        break;
+      }
     }
   }
-  const double frameSeconds = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - frameStart;
+  if (stalled) return;
+  const double frameSeconds = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - frameStart - waitCpu;
   const auto loopEnd = Clock::now();
   const uint64_t ticksEnd = ticks();
   if (options.reading && options.clientsPerFeed > 0 && !reader.waitQuiet()) {
@@ -391,7 +421,8 @@ void runPipeline(benchmark::State& state, const RigOptions& options) {
   if (options.reading) {
     const std::string fault = rig.verify();
     if (!fault.empty()) {
-      state.SkipWithError(fault.c_str());
+      std::string t = fault; for (int f = 0; f < 6; ++f) t += " lag" + std::to_string(f) + "=" + std::to_string(maxLag[f]);
+      state.SkipWithError(t.c_str());
       return;
     }
   }
@@ -399,6 +430,7 @@ void runPipeline(benchmark::State& state, const RigOptions& options) {
   const double nanosecondsPerTick = loopWall * 1e9 / static_cast<double>(std::max<uint64_t>(1, ticksEnd - ticksStart));
   state.SetItemsProcessed(static_cast<int64_t>(frames));
   state.counters["fps"] = benchmark::Counter(n / wall);
+  for (int f = 0; f < 6; ++f) state.counters["lag" + std::to_string(f)] = maxLag[f];
   state.counters["frame_ns"] = benchmark::Counter(frameSeconds * 1e9 / n);
   state.counters["io_ns"] = benchmark::Counter(ioSeconds * 1e9 / n);
   state.counters["reader_ns"] = benchmark::Counter(readerSeconds * 1e9 / n);
@@ -411,7 +443,9 @@ void runPipeline(benchmark::State& state, const RigOptions& options) {
   if (options.reading) {
     state.counters["out_bytes"] = benchmark::Counter(static_cast<double>(reader.total() - startBytes) / n);
   }
-  if (rebases > 0) state.counters["rebases"] = benchmark::Counter(static_cast<double>(rebases));
+  // The share of the time the frame thread waited for the clients: above 0, something after
+  // the frame thread limits the rate.
+  if (throttled) state.counters["waiting"] = benchmark::Counter(waited / wall);
 }
 
 // All six feeds, N reading clients on each.

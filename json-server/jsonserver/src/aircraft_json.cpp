@@ -5,6 +5,8 @@
 #include "decode/magnetic_declination.h"
 #include "json-server/jsonserver/src/command_get_stats_text.h"
 
+#include <vector>
+
 using boost::property_tree::ptree;
 
 namespace {
@@ -14,26 +16,57 @@ constexpr uint32_t kStaleSeconds = 30;
 
 const std::string kEmpty;
 
+const char* const kInfoKeys[] = {"MC", "CY", "RG", "MF", "ITC", "TY", "SN", "PN", "GN", "AC", "E",
+                                 "OS", "RO", "MW", "YB", "UN", "UT", "IU", "OF", "SEE", "AURL", "SURL"};
+constexpr int kInfoKeyCount = sizeof kInfoKeys / sizeof kInfoKeys[0];
+constexpr int kCountryInfoIndex = 0;  // "MC"
+
+// Every key an aircraft object can hold, made once.
+struct AircraftKeys {
+  AircraftKeys() {
+    for (const char* key : kInfoKeys) info.emplace_back(key);
+    for (int key = 0; key < kFieldKeyCount; ++key) fields.emplace_back(fieldShortName(key));
+    for (size_t row = 0; row < IcaoCountryTable::rowCount; ++row) {
+      const char* flag = IcaoCountryTable::rows[row].flag;
+      flagPaths.push_back(flag[0] == '\0' ? std::string() : std::string("/img/flags/") + flag);
+    }
+  }
+  const JsonKey squawk{"SQ"}, altitude{"A"}, speed{"S"}, verticalRate{"V"}, track{"T"}, azimuth{"AZ"},
+      distance{"D"}, ground{"G"}, latitude{"LA"}, longitude{"LO"}, count{"C"}, adsb{"AB"}, level{"L"},
+      firstSeen{"F"}, lastSeen{"Z"}, callsign{"CS"}, route{"FR"}, fsync{"FSYNC"}, ended{"R"}, hidden{"Y"},
+      trail{"TRACK"}, icao{"I"}, declination{"TAM"}, flag{"CFL"}, country{"MC"}, unnamed{""};
+  std::vector<JsonKey> info;
+  std::vector<JsonKey> fields;
+  std::vector<std::string> flagPaths;  // by country row
+};
+
+const AircraftKeys& aircraftKeys() {
+  static const AircraftKeys keys;
+  return keys;
+}
+
 class AircraftObject {
  public:
-  AircraftObject(ptree& target, const AircraftJsonRequest& request) : target(target), request(request) {}
+  AircraftObject(JsonNodeList& target, const AircraftJsonRequest& request) : target(target), request(request) {}
 
   bool changed(uint32_t changedSerial) const { return changedSerial != 0 && request.since < changedSerial; }
 
-  void put(const char* key, const std::string& value) {
-    appendChild(target, key, value);
-    if (key[0] == 'M' && key[1] == 'C' && key[2] == '\0') hasCountry = true;
+  void put(const JsonKey& key, std::string value) {
+    target.value(key, std::move(value));
+    empty = false;
   }
+  bool holdsAnyKey() const { return !empty; }
 
   template <typename Serial, typename Format>
-  void plain(const char* key, const Serial& value, Format format) {
+  void plain(const JsonKey& key, const Serial& value, Format format) {
     if (changed(value.changedSerial)) put(key, format(value.value));
   }
 
   // The staleness rule of a tracked value or data item.
   template <typename Value, typename Format>
-  void tracked(const char* key, Value& value, Format format) {
+  void tracked(const JsonKey& key, Value& value, Format format) {
     if (value.changedSerial == 0) return;
+    // A value updated after `now` (the host clock went back) is fresh.
     const bool fresh = value.lastUpdate >= request.now || request.now - value.lastUpdate <= kStaleSeconds;
     if (fresh) {
       if (request.since < value.changedSerial) {
@@ -43,68 +76,108 @@ class AircraftObject {
     } else if (value.staleSerial == 0) {
       value.staleSerial = request.serial;
     }
-    if (value.staleSerial != 0 && value.staleSerial >= request.since) put(key, kEmpty);
+    if (value.staleSerial != 0 && value.staleSerial >= request.since) put(key, std::string());
   }
 
-  ptree& target;
+ private:
+  JsonNodeList& target;
   const AircraftJsonRequest& request;
-  bool hasCountry = false;
+  bool empty = true;
 };
 
 std::string trackedFloat(const TrackedValue<float>& v) { return floatText(v.value); }
 std::string trackedFlag(const TrackedValue<bool>& v) { return flagText(v.value); }
 std::string trackedInteger(const TrackedValue<int32_t>& v) { return integerText(v.value); }
+std::string fieldInteger(const FieldRecord& r) { return integerText(r.integer); }
+std::string fieldNumber(const FieldRecord& r) { return floatText(r.number); }
+std::string fieldFlag(const FieldRecord& r) { return flagText(r.flag); }
 
 }  // namespace
 
 const std::string& aircraftInfoJsonKey(int index) {
-  static const std::string keys[] = {"MC", "CY", "RG", "MF", "ITC", "TY", "SN", "PN", "GN", "AC", "E",
-                                     "OS", "RO", "MW", "YB", "UN", "UT", "IU", "OF", "SEE", "AURL", "SURL"};
-  if (index < 0 || index >= static_cast<int>(sizeof keys / sizeof keys[0])) return kEmpty;
-  return keys[index];
+  if (index < 0 || index >= kInfoKeyCount) return kEmpty;
+  return aircraftKeys().info[index].text();
 }
 
-void buildTrailJson(const Trail& trail, ptree& target, uint32_t trailSerial) {
-  ptree& track = appendChild(target, "TRACK");
+const JsonKey& unnamedJsonKey() { return aircraftKeys().unnamed; }
+
+void JsonNodeList::moveInto(ptree& target) {
+  std::vector<ptree*> stack{&target};
+  for (Entry& entry : entries) {
+    switch (entry.kind) {
+      case Kind::Value:
+        entry.key->appendTo(*stack.back(), std::move(entry.text));
+        break;
+      case Kind::Open:
+        stack.push_back(&entry.key->appendTo(*stack.back()));
+        break;
+      case Kind::Close:
+        if (stack.size() > 1) stack.pop_back();
+        break;
+    }
+  }
+  entries.clear();
+}
+
+void buildTrailJson(const Trail& trail, JsonNodeList& target, uint32_t trailSerial) {
+  const AircraftKeys& keys = aircraftKeys();
+  target.open(keys.trail);
   for (size_t i = 0; i < trail.size(); ++i) {
     const TrailPoint& point = trail[i];
     if (point.serial < trailSerial) continue;
-    ptree& item = appendChild(track, "");
-    appendChild(item, "", doubleToText(point.latitude));
-    appendChild(item, "", doubleToText(point.longitude));
-    appendChild(item, "", generalText(point.altitude, 9));
-    if (point.gap) appendChild(item, "", "U");
+    target.open(keys.unnamed);
+    target.value(keys.unnamed, doubleToText(point.latitude));
+    target.value(keys.unnamed, doubleToText(point.longitude));
+    target.value(keys.unnamed, generalText(point.altitude, 9));
+    if (point.gap) target.value(keys.unnamed, "U");
+    target.close();
   }
+  target.close();
+}
+
+void buildTrailJson(const Trail& trail, ptree& target, uint32_t trailSerial) {
+  JsonNodeList list;
+  buildTrailJson(trail, list, trailSerial);
+  list.moveInto(target);
 }
 
 void buildAircraftJson(Aircraft& aircraft, ptree& target, const AircraftJsonRequest& request) {
+  JsonNodeList list;
+  buildAircraftJson(aircraft, list, request);
+  list.moveInto(target);
+}
+
+bool buildAircraftJson(Aircraft& aircraft, JsonNodeList& target, const AircraftJsonRequest& request) {
+  const AircraftKeys& keys = aircraftKeys();
   AircraftObject object(target, request);
   const auto text = [](const std::string& v) { return v; };
   const auto integer = [](auto v) { return integerText(v); };
   const auto flag = [](bool v) { return std::string(flagText(v)); };
 
-  if (object.changed(aircraft.squawk.changedSerial)) object.put("SQ", formatSquawk(aircraft));
-  object.tracked("A", aircraft.altitude, trackedFloat);
-  object.tracked("S", aircraft.groundSpeed, trackedFloat);
-  object.tracked("V", aircraft.verticalRate, trackedFloat);
-  object.tracked("T", aircraft.track, trackedFloat);
-  object.tracked("AZ", aircraft.azimuth, trackedFloat);
-  object.tracked("D", aircraft.distance, trackedFloat);
-  object.tracked("G", aircraft.onGround, trackedFlag);
-  object.tracked("LA", aircraft.latitude, trackedFloat);
-  object.tracked("LO", aircraft.longitude, trackedFloat);
-  object.plain("C", aircraft.messageCount, integer);
-  object.plain("AB", aircraft.adsb, flag);
-  object.tracked("L", aircraft.signalLevel, trackedInteger);
-  object.plain("F", aircraft.firstSeen, integer);
-  object.plain("Z", aircraft.lastSeen, integer);
-  object.plain("CS", aircraft.callsign, text);
-  object.plain("FR", aircraft.route, text);
+  if (object.changed(aircraft.squawk.changedSerial)) object.put(keys.squawk, formatSquawk(aircraft));
+  object.tracked(keys.altitude, aircraft.altitude, trackedFloat);
+  object.tracked(keys.speed, aircraft.groundSpeed, trackedFloat);
+  object.tracked(keys.verticalRate, aircraft.verticalRate, trackedFloat);
+  object.tracked(keys.track, aircraft.track, trackedFloat);
+  object.tracked(keys.azimuth, aircraft.azimuth, trackedFloat);
+  object.tracked(keys.distance, aircraft.distance, trackedFloat);
+  object.tracked(keys.ground, aircraft.onGround, trackedFlag);
+  object.tracked(keys.latitude, aircraft.latitude, trackedFloat);
+  object.tracked(keys.longitude, aircraft.longitude, trackedFloat);
+  object.plain(keys.count, aircraft.messageCount, integer);
+  object.plain(keys.adsb, aircraft.adsb, flag);
+  object.tracked(keys.level, aircraft.signalLevel, trackedInteger);
+  object.plain(keys.firstSeen, aircraft.firstSeen, integer);
+  object.plain(keys.lastSeen, aircraft.lastSeen, integer);
+  object.plain(keys.callsign, aircraft.callsign, text);
+  object.plain(keys.route, aircraft.route, text);
 
+  bool countrySent = false;
   for (const auto& [index, info] : aircraft.databaseInfo) {
-    const std::string& key = aircraftInfoJsonKey(index);
-    // An empty key would turn the object into an array.
-    if (!key.empty()) object.plain(key.c_str(), info, text);
+    // Any other index has no key; an empty key would turn the object into an array.
+    if (index < 0 || index >= kInfoKeyCount || !object.changed(info.changedSerial)) continue;
+    object.put(keys.info[index], info.value);
+    countrySent = countrySent || index == kCountryInfoIndex;
   }
 
   for (int key = 0; key < kFieldKeyCount; ++key) {
@@ -112,27 +185,32 @@ void buildAircraftJson(Aircraft& aircraft, ptree& target, const AircraftJsonRequ
     FieldRecord& record = aircraft.fields[key];
     switch (record.kind) {
       case FieldKind::Integer:
-        object.tracked(fieldShortName(key), record, [](const FieldRecord& r) { return integerText(r.integer); });
+        object.tracked(keys.fields[key], record, fieldInteger);
         break;
       case FieldKind::Number:
-        object.tracked(fieldShortName(key), record, [](const FieldRecord& r) { return floatText(r.number); });
+        object.tracked(keys.fields[key], record, fieldNumber);
         break;
       case FieldKind::Flag:
-        object.tracked(fieldShortName(key), record, [](const FieldRecord& r) { return std::string(flagText(r.flag)); });
+        object.tracked(keys.fields[key], record, fieldFlag);
         break;
     }
   }
 
-  if (request.since != 0 && request.since < aircraft.trailRestartSerial) object.put("FSYNC", "true");
-  object.plain("R", aircraft.flightEnded, flag);
-  object.plain("Y", aircraft.hidden, flag);
+  if (request.since != 0 && request.since < aircraft.trailRestartSerial) object.put(keys.fsync, "true");
+  object.plain(keys.ended, aircraft.flightEnded, flag);
+  object.plain(keys.hidden, aircraft.hidden, flag);
 
-  if (request.trailWanted) buildTrailJson(aircraft.trail, target, request.trailSerial);
-
-  if (!target.empty()) object.put("I", formatIcao(aircraft));
-  object.put("TAM", floatText(magneticDeclination(aircraft.latitude.value, aircraft.longitude.value)));
-  if (const IcaoCountryRow* country = IcaoCountryTable::find(aircraft.address)) {
-    if (country->flag[0] != '\0') object.put("CFL", std::string("/img/flags/") + country->flag);
-    if (!object.hasCountry && country->name[0] != '\0') object.put("MC", country->name);
+  if (request.trailWanted) {
+    buildTrailJson(aircraft.trail, target, request.trailSerial);
+    object.put(keys.icao, formatIcao(aircraft));
+  } else if (object.holdsAnyKey()) {
+    object.put(keys.icao, formatIcao(aircraft));
   }
+  object.put(keys.declination, floatText(magneticDeclination(aircraft.latitude.value, aircraft.longitude.value)));
+  if (const IcaoCountryRow* country = IcaoCountryTable::find(aircraft.address)) {
+    const std::string& flagPath = keys.flagPaths[country - IcaoCountryTable::rows];
+    if (!flagPath.empty()) object.put(keys.flag, flagPath);
+    if (!countrySent && country->name[0] != '\0') object.put(keys.country, country->name);
+  }
+  return object.holdsAnyKey();
 }

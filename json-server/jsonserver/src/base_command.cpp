@@ -3,42 +3,9 @@
 #include "json-server/jsonserver/src/json_parser_read.h"
 
 #include <exception>
-#include <sstream>
 #include <utility>
 
 using boost::property_tree::ptree;
-
-namespace {
-
-// The JSON reader recurses once per nesting level; a body of a million "[" would exhaust the
-// poll thread's stack. No request of the page nests more than a few levels.
-constexpr size_t kMaxJsonNesting = 256;
-
-bool nestsTooDeep(const std::string& body) {
-  size_t depth = 0;
-  bool inString = false;
-  bool escaped = false;
-  for (const char c : body) {
-    if (inString) {
-      if (escaped) {
-        escaped = false;
-      } else if (c == '\\') {
-        escaped = true;
-      } else if (c == '"') {
-        inString = false;
-      }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxJsonNesting) return true;
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
-    }
-  }
-  return false;
-}
-
-}  // namespace
 
 void BaseCommand::execute(const ptree&, ptree&) {}
 
@@ -89,11 +56,7 @@ std::shared_ptr<BaseCommand> resolveJsonCommand(const CommandRegistry& registry,
   errorReply.put("status", "ERROR");
   request.clear();
   try {
-    if (nestsTooDeep(body)) {
-      throw boost::property_tree::json_parser::json_parser_error("nesting too deep", "", 0);
-    }
-    std::istringstream stream(body);
-    boost::property_tree::read_json(stream, request);
+    readJsonText(body, request);
   } catch (const boost::property_tree::json_parser::json_parser_error& e) {
     request.clear();
     errorReply.put("message", std::string("Can't parse json ") + e.what());

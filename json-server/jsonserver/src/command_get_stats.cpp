@@ -12,6 +12,7 @@
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 using boost::property_tree::ptree;
 

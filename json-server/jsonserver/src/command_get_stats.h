@@ -12,8 +12,6 @@
 #include <string>
 
 class Statistics;
-class AircraftTable;
-class Aircraft;
 
 class CommandGetStats : public BaseCommand {
  public:

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <system_error>
+#include <utility>
 
 // General notation with `digits` significant digits, as printf's %g ("51.470001", "1e-05", "nan").
 template <typename Number>
@@ -43,3 +44,24 @@ inline boost::property_tree::ptree& appendChild(boost::property_tree::ptree& par
                                                 const std::string& value = std::string()) {
   return parent.push_back(boost::property_tree::ptree::value_type(key, boost::property_tree::ptree(value)))->second;
 }
+
+// A key of the replies built per aircraft. Every tree node owns a heap container, so building a
+// child from temporaries costs three of them; copying a ready-made empty child costs one.
+// Appending only reads the prototype, so any thread may use a shared JsonKey.
+class JsonKey {
+ public:
+  explicit JsonKey(const std::string& key) : prototype(key, boost::property_tree::ptree()) {}
+
+  const std::string& text() const { return prototype.first; }
+  boost::property_tree::ptree& appendTo(boost::property_tree::ptree& parent) const {
+    return parent.push_back(prototype)->second;
+  }
+  boost::property_tree::ptree& appendTo(boost::property_tree::ptree& parent, std::string value) const {
+    boost::property_tree::ptree& child = appendTo(parent);
+    child.data() = std::move(value);
+    return child;
+  }
+
+ private:
+  boost::property_tree::ptree::value_type prototype;
+};

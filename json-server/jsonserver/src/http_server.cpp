@@ -53,7 +53,13 @@ uint16_t HttpServer::listeningPort() const { return server ? server->port() : 0;
 
 void HttpServer::pollLoop() {
   while (!stopRequested) {
-    ioContext.run();
+    try {
+      ioContext.run();
+    } catch (const std::exception& e) {
+      // One failed handler must not end the web server for every other client.
+      logError(std::string("HTTP server: ") + e.what());
+      continue;
+    }
     if (!stopRequested) ioContext.restart();
   }
 }

@@ -3,7 +3,7 @@
 #include <boost/property_tree/exceptions.hpp>
 #include <boost/throw_exception.hpp>
 
-#include <sstream>
+#include <algorithm>
 
 namespace {
 
@@ -17,49 +17,51 @@ void appendUnicodeEscape(std::string& out, unsigned char c) {
   out += kHexDigits[c & 0x0F];
 }
 
+// Bytes that need an escape in a value or a key: the controls, the double quote, slash and backslash.
+bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '/' || c == '\\'; }
+
 // Control characters the page reads as text are doubled backslashes: it splits outside texts on
 // a backslash followed by "n".
-void appendEscapedValue(std::string& out, const std::string& value) {
-  for (const char ch : value) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case 0x08: out += "\\\\b"; break;
-      case 0x0C: out += "\\\\f"; break;
-      case 0x0A: out += "\\\\n"; break;
-      case 0x0D: out += "\\\\r"; break;
-      case '"': out += "\\\""; break;
-      case '/': out += "\\/"; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c < 0x20) {
-          appendUnicodeEscape(out, c);
-        } else {
-          out += ch;
-        }
-    }
+void appendValueEscape(std::string& out, unsigned char c) {
+  switch (c) {
+    case 0x08: out += "\\\\b"; break;
+    case 0x0C: out += "\\\\f"; break;
+    case 0x0A: out += "\\\\n"; break;
+    case 0x0D: out += "\\\\r"; break;
+    case '"': out += "\\\""; break;
+    case '/': out += "\\/"; break;
+    case '\\': out += "\\\\"; break;
+    default: appendUnicodeEscape(out, c);
   }
 }
 
-void appendEscapedKey(std::string& out, const std::string& key) {
-  for (const char ch : key) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case 0x08: out += "\\b"; break;
-      case 0x0C: out += "\\f"; break;
-      case 0x0A: out += "\\n"; break;
-      case 0x0D: out += "\\r"; break;
-      case 0x09: out += "\\t"; break;
-      case '"': out += "\\\""; break;
-      case '/': out += "\\/"; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c < 0x20) {
-          appendUnicodeEscape(out, c);
-        } else {
-          out += ch;
-        }
-    }
+void appendKeyEscape(std::string& out, unsigned char c) {
+  switch (c) {
+    case 0x08: out += "\\b"; break;
+    case 0x0C: out += "\\f"; break;
+    case 0x0A: out += "\\n"; break;
+    case 0x0D: out += "\\r"; break;
+    case 0x09: out += "\\t"; break;
+    case '"': out += "\\\""; break;
+    case '/': out += "\\/"; break;
+    case '\\': out += "\\\\"; break;
+    default: appendUnicodeEscape(out, c);
   }
+}
+
+// Copies the runs of plain bytes whole.
+template <typename Escape>
+void appendEscaped(std::string& out, const std::string& text, Escape escape) {
+  const char* run = text.data();
+  const char* const end = run + text.size();
+  for (const char* p = run; p != end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (!needsEscape(c)) continue;
+    out.append(run, p);
+    escape(out, c);
+    run = p + 1;
+  }
+  out.append(run, end);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -95,7 +97,7 @@ void appendValue(std::string& out, const std::string& value) {
     return;
   }
   out += '"';
-  appendEscapedValue(out, value);
+  appendEscaped(out, value, appendValueEscape);
   out += '"';
 }
 
@@ -108,14 +110,23 @@ void appendObject(std::string& out, const ptree& node, int depth) {
     if (!first) out += ',';
     first = false;
     out += '"';
-    appendEscapedKey(out, child.first);
+    appendEscaped(out, child.first, appendKeyEscape);
     out += "\":";
     appendNode(out, child.second, depth + 1);
   }
   out += '}';
 }
 
+[[noreturn]] void refuseTree() {
+  BOOST_THROW_EXCEPTION(boost::property_tree::json_parser::json_parser_error(
+      "ptree contains data that cannot be represented in JSON format", "", 0));
+}
+
+// The text is only handed on once the whole tree has been written, so refusing a node midway
+// leaves nothing written.
 void appendNode(std::string& out, const ptree& node, int depth) {
+  // JSON has no node with both a value and members.
+  if (!node.empty() && !node.data().empty()) refuseTree();
   if (depth > 0) {
     if (node.empty()) {
       appendValue(out, node.data());
@@ -143,22 +154,21 @@ void appendNode(std::string& out, const ptree& node, int depth) {
   appendObject(out, node, depth);
 }
 
-// JSON has no node with both a value and members; the root must be an object or an array.
-bool representable(const ptree& node) {
-  if (!node.empty() && !node.data().empty()) return false;
-  for (const auto& child : node) {
-    if (!representable(child.second)) return false;
-  }
-  return true;
-}
-
 void appendTree(std::string& out, const ptree& tree) {
-  if (!tree.data().empty() || !representable(tree)) {
-    BOOST_THROW_EXCEPTION(boost::property_tree::json_parser::json_parser_error(
-        "ptree contains data that cannot be represented in JSON format", "", 0));
-  }
+  if (!tree.data().empty()) refuseTree();
   appendNode(out, tree, 0);
   out += '\n';
+}
+
+// Reply texts of one thread are much alike in size: reserving the last size avoids regrowing a
+// text of tens of kilobytes for every reply.
+std::string treeText(const ptree& tree) {
+  static thread_local size_t sizeHint = 256;
+  std::string text;
+  text.reserve(sizeHint);
+  appendTree(text, tree);
+  sizeHint = std::max<size_t>(256, text.size() + text.size() / 8);
+  return text;
 }
 
 }  // namespace
@@ -169,8 +179,7 @@ namespace json_parser {
 
 void write_json_internal_tiny(std::ostream& stream, const ptree& tree, const std::string& /*filename*/,
                               bool /*pretty*/) {
-  std::string text;
-  appendTree(text, tree);
+  const std::string text = treeText(tree);
   stream.write(text.data(), static_cast<std::streamsize>(text.size()));
   stream.flush();
   if (stream.fail()) BOOST_THROW_EXCEPTION(json_parser_error("write error", "", 0));
@@ -186,8 +195,4 @@ void writeJsonTinyNode(std::ostream& stream, const ptree& node, int depth) {
 }  // namespace property_tree
 }  // namespace boost
 
-std::string writeJsonTinyText(const boost::property_tree::ptree& tree) {
-  std::string text;
-  appendTree(text, tree);
-  return text;
-}
+std::string writeJsonTinyText(const boost::property_tree::ptree& tree) { return treeText(tree); }
