@@ -28,7 +28,7 @@ int32_t localUtcOffset() {
 void createWebInterface(Application& app) {
   const Config& config = *app.config;
   app.statistics = std::make_unique<Statistics>(config, app.receiverPosition.get(), nullptr, localUtcOffset());
-  app.httpServer = std::make_unique<HttpServer>();
+  app.httpServer = std::make_unique<HttpServer>(&webFileTable(), hostSeconds());
   app.httpServer->addCommand(std::make_shared<CommandGetStats>(app));
   app.httpServer->addCommand(std::make_shared<GoogleKeyCommand>(app));
   if (!config.silhouettesDir.empty()) app.httpServer->addStaticDirectory(silhouettesUrlPrefix, config.silhouettesDir, true);

@@ -182,7 +182,7 @@ TEST_F(HttpServerTest, RouterSeesTheNormalisedPathAndTheQuery) {
   }
 }
 
-TEST_F(HttpServerTest, PictureDirectoryPrefixAnswersNotFoundForNow) {
+TEST_F(HttpServerTest, PictureDirectoryPrefixWithAnEscapingPathGetsNotFound) {
   server.addStaticDirectory("/img/aircrafts", "/nonexistent", false);
   startServer();
   const Reply reply = roundTrip(port, "GET /img/aircrafts/../../../etc/passwd HTTP/1.1\r\n\r\n");

@@ -1,6 +1,7 @@
 #include "json-server/jsonserver/src/base_command.h"
 
 #include "json-server/jsonserver/src/json_parser_read.h"
+#include "json-server/jsonserver/src/json_parser_write.h"
 
 #include <exception>
 #include <utility>
@@ -26,6 +27,8 @@ int BaseCommand::run(const ptree& request, const std::shared_ptr<HttpRequest>& h
       return 1;
     }
   }
+  // The texts that stand in for nodes of the reply live until it has been sent.
+  JsonTextScope texts;
   try {
     reply.put("status", "OK");
     execute(request, reply);

@@ -1,12 +1,13 @@
 // The aircraft answers of getStats: "flights" (incremental, polled every second by every page),
-// "tracks" and "track". Each holds the table's mutex for its sweep and walk only: the tree nodes
-// are made, and the reply text written and sent, after it has been released.
+// "tracks" and "track". Each holds the table's mutex for its sweep and walk only: the texts are
+// made, and the reply written and sent, after it has been released.
 
 #include "app/host_clock.h"
 #include "decode/statistics.h"
 #include "json-server/jsonserver/src/aircraft_json.h"
 #include "json-server/jsonserver/src/command_get_stats.h"
 #include "json-server/jsonserver/src/command_get_stats_text.h"
+#include "json-server/jsonserver/src/json_parser_write.h"
 
 #include <mutex>
 
@@ -29,13 +30,7 @@ uint32_t collectFlights(AircraftTable& table, JsonNodeList& list, uint32_t since
     Aircraft& aircraft = *entry.second;
     request.trailWanted = allTrails || (selected != 0 && aircraft.address == selected);
     request.trailSerial = allTrails ? 0 : trailSerial;
-    const size_t mark = list.size();
-    list.open(unnamedJsonKey());
-    if (buildAircraftJson(aircraft, list, request)) {
-      list.close();
-    } else {
-      list.truncate(mark);
-    }
+    appendAircraftObject(aircraft, list, request);
   }
   return table.updateSerial();
 }
@@ -47,6 +42,21 @@ JsonNodeList& scratchList() {
   return list;
 }
 
+// Fills `node` from the list: as text written at once while a reply is being sent, else as nodes.
+void putList(ptree& node, const JsonNodeList& list) {
+  if (!JsonTextScope::isOpen()) {
+    list.moveInto(node);
+    return;
+  }
+  // Answers of one thread are much alike in size: reserving the last size saves regrowing.
+  static thread_local size_t sizeHint = 0;
+  std::string text;
+  text.reserve(sizeHint);
+  list.appendJson(text);
+  sizeHint = text.size() + text.size() / 8;
+  attachJsonText(node, std::move(text));
+}
+
 }  // namespace
 
 void CommandGetStats::buildFlightsJson(ptree& stats, uint32_t since, uint32_t selected, uint32_t trailSerial) {
@@ -54,7 +64,7 @@ void CommandGetStats::buildFlightsJson(ptree& stats, uint32_t since, uint32_t se
   JsonNodeList& list = scratchList();
   const uint32_t epoch = collectFlights(s.aircraftTable(), list, since, selected, trailSerial, false);
   appendChild(stats, "epoch", integerText(epoch));
-  list.moveInto(appendChild(stats, "flights"));
+  putList(appendChild(stats, "flights"), list);
   appendChild(stats, "s", integerText(s.startTime()));
 }
 
@@ -62,7 +72,7 @@ void buildTracks(Statistics& statistics, ptree& stats) {
   JsonNodeList& list = scratchList();
   const uint32_t epoch = collectFlights(statistics.aircraftTable(), list, 0, 0, 0, true);
   appendChild(stats, "epoch", integerText(epoch));
-  list.moveInto(appendChild(stats, "flights"));
+  putList(appendChild(stats, "flights"), list);
 }
 
 void buildTrack(Statistics& statistics, uint32_t address, ptree& stats) {
@@ -81,5 +91,5 @@ void buildTrack(Statistics& statistics, uint32_t address, ptree& stats) {
       found = true;
     }
   }
-  if (found) list.moveInto(appendChild(stats, "track"));
+  if (found) putList(appendChild(stats, "track"), list);
 }

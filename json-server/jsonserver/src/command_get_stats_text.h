@@ -5,35 +5,53 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <system_error>
 #include <utility>
 
-// General notation with `digits` significant digits, as printf's %g ("51.470001", "1e-05", "nan").
+// Room for the text of any float or integer below.
+constexpr size_t kNumberTextSize = 64;
+
+// General notation with `digits` significant digits, as printf's %g ("51.470001", "1e-05", "nan");
+// writes nothing when the text does not fit. Returns the size written.
+template <typename Number>
+size_t formatGeneral(char* text, Number value, int digits, size_t capacity = kNumberTextSize) {
+  const auto result = std::to_chars(text, text + capacity, value, std::chars_format::general, digits);
+  return result.ec == std::errc() ? static_cast<size_t>(result.ptr - text) : 0;
+}
+
+// Fixed notation with exactly five decimals ("51.50000"); nothing when it does not fit.
+inline size_t formatFixed5(char* text, double value, size_t capacity = kNumberTextSize) {
+  const int n = std::snprintf(text, capacity, "%.5f", value);
+  return n > 0 && static_cast<size_t>(n) < capacity ? static_cast<size_t>(n) : 0;
+}
+
+template <typename Integer>
+size_t formatInteger(char* text, Integer value) {
+  return static_cast<size_t>(std::to_chars(text, text + kNumberTextSize, value).ptr - text);
+}
+
 template <typename Number>
 std::string generalText(Number value, int digits) {
-  char text[48];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
-  return result.ec == std::errc() ? std::string(text, result.ptr) : std::string();
+  char text[kNumberTextSize];
+  return std::string(text, formatGeneral(text, value, digits));
 }
 
 inline std::string floatText(float value) { return generalText(value, 8); }
 inline std::string doubleText(double value) { return generalText(value, 17); }
 
-// Fixed notation with exactly five decimals ("51.50000").
 inline std::string doubleToText(double value) {
   char text[400];  // room for the largest double
-  const int n = std::snprintf(text, sizeof text, "%.5f", value);
-  return n > 0 && n < static_cast<int>(sizeof text) ? std::string(text, n) : std::string();
+  return std::string(text, formatFixed5(text, value, sizeof text));
 }
 
 template <typename Integer>
 std::string integerText(Integer value) {
-  char text[24];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
+  char text[kNumberTextSize];
+  return std::string(text, formatInteger(text, value));
 }
 
 inline std::string unsignedToText(uint32_t value) { return integerText(value); }
@@ -44,24 +62,3 @@ inline boost::property_tree::ptree& appendChild(boost::property_tree::ptree& par
                                                 const std::string& value = std::string()) {
   return parent.push_back(boost::property_tree::ptree::value_type(key, boost::property_tree::ptree(value)))->second;
 }
-
-// A key of the replies built per aircraft. Every tree node owns a heap container, so building a
-// child from temporaries costs three of them; copying a ready-made empty child costs one.
-// Appending only reads the prototype, so any thread may use a shared JsonKey.
-class JsonKey {
- public:
-  explicit JsonKey(const std::string& key) : prototype(key, boost::property_tree::ptree()) {}
-
-  const std::string& text() const { return prototype.first; }
-  boost::property_tree::ptree& appendTo(boost::property_tree::ptree& parent) const {
-    return parent.push_back(prototype)->second;
-  }
-  boost::property_tree::ptree& appendTo(boost::property_tree::ptree& parent, std::string value) const {
-    boost::property_tree::ptree& child = appendTo(parent);
-    child.data() = std::move(value);
-    return child;
-  }
-
- private:
-  boost::property_tree::ptree::value_type prototype;
-};

@@ -6,17 +6,58 @@
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
+#include <zlib.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
 namespace io = boost::iostreams;
 
+namespace {
+
+int compressionLevel() {
+  static const int level = std::getenv("VELKARO_GZ") ? std::atoi(std::getenv("VELKARO_GZ")) : 1;
+  return level;
+}
+
+// One deflate state per thread, reset for every text: setting one up costs more than
+// compressing a small reply.
+class GzipStream {
+ public:
+  GzipStream() {
+    if (deflateInit2(&stream, compressionLevel(), Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      throw std::runtime_error("gzip: no deflate state");
+    }
+  }
+  ~GzipStream() { deflateEnd(&stream); }
+  GzipStream(const GzipStream&) = delete;
+  GzipStream& operator=(const GzipStream&) = delete;
+
+  std::string compress(const std::string& text) {
+    if (deflateReset(&stream) != Z_OK) throw std::runtime_error("gzip: reset failed");
+    gz_header header{};
+    header.os = 255;  // unknown; time 0, no name, no comment
+    deflateSetHeader(&stream, &header);
+    std::string compressed(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&compressed[0]);
+    stream.avail_out = static_cast<uInt>(compressed.size());
+    // The bound leaves room for everything in one call.
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("gzip: deflate failed");
+    compressed.resize(stream.total_out);
+    return compressed;
+  }
+
+ private:
+  z_stream stream{};
+};
+
+}  // namespace
+
 std::string gzipString(const std::string& text) {
-  std::string compressed;
-  {
-    io::filtering_ostream out;
-    out.push(io::gzip_compressor());
-    out.push(io::back_inserter(compressed));
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  }  // closing the chain writes the trailer
-  return compressed;
+  static thread_local GzipStream stream;
+  return stream.compress(text);
 }
 
 std::string gunzipString(const std::string& compressed) {

@@ -21,7 +21,7 @@ constexpr size_t fileChunkSize = 65536;
 
 }  // namespace
 
-HttpServer::HttpServer(const WebFileTable* webFiles) : webFiles(webFiles), startTime(hostSeconds()) {}
+HttpServer::HttpServer(const WebFileTable* webFiles, uint32_t startTime) : webFiles(webFiles), startTime(startTime) {}
 
 HttpServer::~HttpServer() { stop(); }
 
@@ -142,12 +142,10 @@ int HttpServer::handleRequest(const std::shared_ptr<HttpRequest>& request) {
     sendUnauthorized(request);
     return HTTP_DONE;
   }
-  // Embedded web files (serveEmbeddedFile) come here, before the picture directories.
+  if (serveEmbeddedFile(request)) return HTTP_DONE;
   for (const auto& directory : staticDirectories) {
     if (request->uri.compare(0, directory.urlPrefix.size(), directory.urlPrefix) == 0) {
-      // Picture directories (serveStaticFile) are not served yet.
-      sendNotFound(request);
-      return HTTP_DONE;
+      return serveStaticFile(directory, request);
     }
   }
   if (request->uri == "/json") return handleJson(request);

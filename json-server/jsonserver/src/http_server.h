@@ -2,8 +2,10 @@
 // The web server: one TCP port, one poll thread that runs every event, the request router with
 // Basic authentication, the "/json" command registry and the pending-response registry.
 
+#include "app/host_clock.h"
 #include "json-server/jsonserver/src/http_request.h"
 #include "json-server/jsonserver/src/http_response.h"
+#include "json-server/jsonserver/src/web_file_table.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/property_tree/ptree_fwd.hpp>
@@ -23,18 +25,16 @@
 class BaseCommand;
 class HttpSessionManager;
 
-// Embedded web files: name relative to the site root ("index.html") to content.
-using WebFileTable = std::map<std::string, std::string>;
-
 class HttpServerException : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
+// A picture directory on disk served under a URL prefix.
 struct StaticDirectory {
   std::string urlPrefix;  // without a final "/"
-  std::string directory;
-  bool convertBmp = false;
+  std::string directory;  // the file name is appended after a "/"
+  bool convertBmp = false;  // 24- and 32-bit BMP files go out as PNG
 };
 
 // The connection events the session layer reports; the numbers are the classic web-server ones.
@@ -57,7 +57,9 @@ enum HttpResult : int {
 
 class HttpServer {
  public:
-  explicit HttpServer(const WebFileTable* webFiles = nullptr);
+  // `startTime` (host seconds) is the modification time of every embedded file.
+  HttpServer(const WebFileTable* webFiles, uint32_t startTime);
+  explicit HttpServer(const WebFileTable* webFiles = nullptr) : HttpServer(webFiles, hostSeconds()) {}
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -97,6 +99,15 @@ class HttpServer {
   // Called by the session layer on the poll thread (or on the stopping thread during stop).
   int onEvent(HttpSession& connection, int event);
 
+  // Caching headers and content types of the file replies.
+  // The time in lower-case hexadecimal, ".", the size in decimal: 588aee60.31963.
+  static std::string makeEtag(int64_t time, uint64_t size);
+  // "Fri, 27 Jan 2017 06:53:20 GMT".
+  static std::string formatHttpDate(int64_t time);
+  static std::string mimeTypeForExtension(const std::string& extension);
+  // The text after the last "." anywhere in the path (a directory part included), or empty.
+  static std::string fileExtension(const std::string& path);
+
  private:
   friend class HttpSessionManager;
 
@@ -105,6 +116,14 @@ class HttpServer {
   bool checkAuthorization(const HttpRequest& request) const;
   void sendUnauthorized(const std::shared_ptr<HttpRequest>& request);
   int handleJson(const std::shared_ptr<HttpRequest>& request);
+  bool serveEmbeddedFile(const std::shared_ptr<HttpRequest>& request);
+  int serveStaticFile(const StaticDirectory& directory, const std::shared_ptr<HttpRequest>& request);
+  static bool isNotModified(const HttpRequest& request, const std::string& etag, int64_t modified);
+  void sendNotModified(const std::shared_ptr<HttpRequest>& request, const std::string& date,
+                       const std::string& lastModified, const std::string& etag);
+  // Status 200 and the headers of a file reply up to the empty line.
+  void sendFileHeaders(const std::shared_ptr<HttpRequest>& request, const std::string& contentType, uint64_t size,
+                       int64_t now, int64_t modified, const std::string& etag);
   int pollResponse(HttpSession& connection, HttpResponse& response, uint32_t now);
   int sendFileChunk(HttpSession& connection, HttpResponse& response);
   std::shared_ptr<HttpRequest> buildRequest(HttpSession& connection, uint32_t now);

@@ -4,6 +4,9 @@
 #include <boost/throw_exception.hpp>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -51,9 +54,7 @@ void appendKeyEscape(std::string& out, unsigned char c) {
 
 // Copies the runs of plain bytes whole.
 template <typename Escape>
-void appendEscaped(std::string& out, const std::string& text, Escape escape) {
-  const char* run = text.data();
-  const char* const end = run + text.size();
+void appendEscaped(std::string& out, const char* run, const char* end, Escape escape) {
   for (const char* p = run; p != end; ++p) {
     const auto c = static_cast<unsigned char>(*p);
     if (!needsEscape(c)) continue;
@@ -87,18 +88,47 @@ bool isBareNumber(const char* p, const char* end) {
 
 // Escaping never makes or breaks a bare value (true, false and numbers hold no escaped byte), so
 // the form is chosen on the raw text.
-void appendValue(std::string& out, const std::string& value) {
-  if (value.empty()) {
+void appendValue(std::string& out, const char* value, size_t size) {
+  if (size == 0) {
     out += "\"\"";
     return;
   }
-  if (value == "true" || value == "false" || isBareNumber(value.data(), value.data() + value.size())) {
-    out += value;
+  const char* const end = value + size;
+  if ((size == 4 && std::memcmp(value, "true", 4) == 0) || (size == 5 && std::memcmp(value, "false", 5) == 0) ||
+      isBareNumber(value, end)) {
+    out.append(value, size);
     return;
   }
   out += '"';
-  appendEscaped(out, value, appendValueEscape);
+  appendEscaped(out, value, end, appendValueEscape);
   out += '"';
+}
+
+// Texts written in place of their node while a reply is written on this thread.
+struct AttachedText {
+  const ptree* node;
+  std::string marker;  // the node's value: a leading NUL and a number no other node holds
+  std::string text;
+};
+
+struct AttachedTexts {
+  int scopes = 0;
+  uint64_t lastMarker = 0;
+  std::vector<AttachedText> texts;
+};
+
+AttachedTexts& attachedTexts() {
+  static thread_local AttachedTexts attached;
+  return attached;
+}
+
+const std::string* attachedTextOf(const ptree& node) {
+  const std::string& value = node.data();
+  if (value.empty() || value[0] != '\0') return nullptr;
+  for (const AttachedText& attached : attachedTexts().texts) {
+    if (attached.node == &node && attached.marker == value) return &attached.text;
+  }
+  return nullptr;
 }
 
 void appendNode(std::string& out, const ptree& node, int depth);
@@ -109,9 +139,7 @@ void appendObject(std::string& out, const ptree& node, int depth) {
   for (const auto& child : node) {
     if (!first) out += ',';
     first = false;
-    out += '"';
-    appendEscaped(out, child.first, appendKeyEscape);
-    out += "\":";
+    appendJsonKey(out, child.first);
     appendNode(out, child.second, depth + 1);
   }
   out += '}';
@@ -125,11 +153,17 @@ void appendObject(std::string& out, const ptree& node, int depth) {
 // The text is only handed on once the whole tree has been written, so refusing a node midway
 // leaves nothing written.
 void appendNode(std::string& out, const ptree& node, int depth) {
+  if (depth > 0 && node.empty()) {
+    if (const std::string* text = attachedTextOf(node)) {
+      out += *text;
+      return;
+    }
+  }
   // JSON has no node with both a value and members.
   if (!node.empty() && !node.data().empty()) refuseTree();
   if (depth > 0) {
     if (node.empty()) {
-      appendValue(out, node.data());
+      appendValue(out, node.data().data(), node.data().size());
       return;
     }
     bool array = true;
@@ -196,3 +230,30 @@ void writeJsonTinyNode(std::ostream& stream, const ptree& node, int depth) {
 }  // namespace boost
 
 std::string writeJsonTinyText(const boost::property_tree::ptree& tree) { return treeText(tree); }
+
+void appendJsonValue(std::string& out, const char* value, size_t size) { appendValue(out, value, size); }
+
+void appendJsonKey(std::string& out, const std::string& key) {
+  out += '"';
+  appendEscaped(out, key.data(), key.data() + key.size(), appendKeyEscape);
+  out += "\":";
+}
+
+JsonTextScope::JsonTextScope() { ++attachedTexts().scopes; }
+
+bool JsonTextScope::isOpen() { return attachedTexts().scopes > 0; }
+
+JsonTextScope::~JsonTextScope() {
+  AttachedTexts& attached = attachedTexts();
+  if (--attached.scopes == 0) attached.texts.clear();
+}
+
+bool attachJsonText(boost::property_tree::ptree& node, std::string text) {
+  AttachedTexts& attached = attachedTexts();
+  if (attached.scopes == 0 || !node.empty() || !node.data().empty()) return false;
+  std::string marker(1, '\0');
+  marker += std::to_string(++attached.lastMarker);
+  node.data() = marker;
+  attached.texts.push_back(AttachedText{&node, std::move(marker), std::move(text)});
+  return true;
+}

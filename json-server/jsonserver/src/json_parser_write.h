@@ -7,6 +7,7 @@
 #include <boost/property_tree/json_parser/error.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -28,3 +29,27 @@ void writeJsonTinyNode(std::ostream& stream, const ptree& node, int depth);
 
 // The whole reply text, newline included.
 std::string writeJsonTinyText(const boost::property_tree::ptree& tree);
+
+// A value node's text as the writer spells it: bare, or quoted and escaped.
+void appendJsonValue(std::string& out, const char* value, size_t size);
+// A member's key as the writer spells it, quoted and escaped, with the colon.
+void appendJsonKey(std::string& out, const std::string& key);
+
+// Large answers (the aircraft list of "flights") are cheaper written as text at once than built
+// node by node: their text stands in for an empty node while the reply is written. BaseCommand::run
+// holds a scope around a command and the sending of its reply; the texts go when the outermost
+// scope of the thread ends. Outside a scope attachJsonText refuses, and the caller builds the nodes.
+class JsonTextScope {
+ public:
+  JsonTextScope();
+  ~JsonTextScope();
+  JsonTextScope(const JsonTextScope&) = delete;
+  JsonTextScope& operator=(const JsonTextScope&) = delete;
+  // True while this thread holds a scope.
+  static bool isOpen();
+};
+
+// Has every write of this thread below the root write `node` (no value, no children) as `text`,
+// which must be JSON, while the scope lasts. The node's value becomes a marker that only this
+// node is matched by. False, and nothing changed, outside a scope or for any other node.
+bool attachJsonText(boost::property_tree::ptree& node, std::string text);

@@ -1,0 +1,156 @@
+#include "tools/embed/embed_writer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Deep enough for any web root; stops a directory link that points at its own parent.
+constexpr int maxDepth = 32;
+constexpr size_t literalLineLength = 120;
+
+bool servableName(const std::string& name) {
+  for (const unsigned char c : name) {
+    // The router turns "\" into a path separator and no request can carry a control byte.
+    if (c < 0x20 || c == 0x7f || c == '\\') return false;
+  }
+  return true;
+}
+
+void collect(const fs::path& directory, const std::string& prefix, int depth, std::map<std::string, fs::path>& files) {
+  if (depth > maxDepth) throw std::runtime_error("directories nested too deeply (a link loop?): " + directory.string());
+  std::vector<fs::path> entries;
+  for (const auto& entry : fs::directory_iterator(directory)) entries.push_back(entry.path());
+  std::sort(entries.begin(), entries.end());
+  for (const auto& entry : entries) {
+    const std::string leaf = entry.filename().string();
+    if (leaf.empty() || leaf[0] == '.') continue;
+    const std::string name = prefix + leaf;
+    if (!servableName(name)) throw std::runtime_error("file name cannot be served: " + entry.string());
+    const fs::file_status status = fs::status(entry);  // links followed
+    if (fs::is_directory(status)) {
+      collect(entry, name + "/", depth + 1, files);
+    } else if (fs::is_regular_file(status)) {
+      files.emplace(name, entry);  // an earlier root keeps its file
+    }
+  }
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path.string());
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read " + path.string());
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<WebFile> collectWebFiles(const std::vector<fs::path>& roots) {
+  std::map<std::string, fs::path> files;
+  for (const auto& root : roots) {
+    if (!fs::is_directory(root)) throw std::runtime_error("web root is not a directory: " + root.string());
+    collect(root, "", 0, files);
+  }
+  std::vector<WebFile> result;
+  for (auto& file : files) result.push_back(WebFile{file.first, file.second});
+  return result;
+}
+
+std::string gzipBytes(const std::string& bytes) {
+  if (bytes.size() > 0xFFFFFFFFu) throw std::runtime_error("file too large to embed");
+  z_stream stream{};
+  // Window bits 15 + 16: a gzip wrapper with a zero time and no name.
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 64, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&stream, Z_FINISH);
+  const size_t written = stream.total_out;
+  deflateEnd(&stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  out.resize(written);
+  return out;
+}
+
+std::string base64Encode(const std::string& bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  text.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 | static_cast<uint8_t>(bytes[i + 1]) << 8 |
+                       static_cast<uint8_t>(bytes[i + 2]);
+    text += alphabet[v >> 18];
+    text += alphabet[(v >> 12) & 63];
+    text += alphabet[(v >> 6) & 63];
+    text += alphabet[v & 63];
+  }
+  const size_t left = bytes.size() - i;
+  if (left > 0) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (left == 2) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    text += alphabet[v >> 18];
+    text += alphabet[(v >> 12) & 63];
+    text += left == 2 ? alphabet[(v >> 6) & 63] : '=';
+    text += '=';
+  }
+  return text;
+}
+
+std::string cppStringLiteral(const std::string& bytes) {
+  std::string literal = "\"";
+  for (const unsigned char c : bytes) {
+    if (c == '"' || c == '\\' || c == '?') {
+      literal += '\\';
+      literal += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7f) {
+      literal += static_cast<char>(c);
+    } else {
+      // Always three octal digits, so that a following digit is never taken into the escape.
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\%03o", c);
+      literal += escape;
+    }
+  }
+  literal += '"';
+  return literal;
+}
+
+void writeFillSource(std::ostream& out, const std::vector<WebFile>& files, size_t chunkLength) {
+  out << "// Generated by velkaro_embed from the web root: every file gzip-compressed, base64-encoded\n"
+         "// and cut into chunks. Do not edit; it is rebuilt whenever a file of the web root changes.\n"
+         "#include \"json-server/jsonserver/src/web_file_table.h\"\n\n"
+         "namespace {\n\n";
+  for (size_t index = 0; index < files.size(); ++index) {
+    const std::string text = base64Encode(gzipBytes(readFile(files[index].path)));
+    out << "const char* const file" << index << "[] = {\n";
+    for (size_t chunk = 0; chunk < text.size(); chunk += chunkLength) {
+      const size_t end = std::min(text.size(), chunk + chunkLength);
+      for (size_t line = chunk; line < end; line += literalLineLength) {
+        out << "    \"" << text.substr(line, std::min(literalLineLength, end - line)) << '"';
+        out << (line + literalLineLength >= end ? ",\n" : "\n");
+      }
+    }
+    out << "    nullptr};\n";
+  }
+  out << "\n}  // namespace\n\nvoid fillWebFileTable(WebFileTable& table) {\n";
+  if (files.empty()) out << "  (void)table;\n";
+  for (size_t index = 0; index < files.size(); ++index) {
+    out << "  addWebFile(table, " << cppStringLiteral(files[index].name) << ", file" << index << ");\n";
+  }
+  out << "}\n";
+}
