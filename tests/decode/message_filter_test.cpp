@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/logger.h"
+#include "support/log_lines.h"
 #include "sdr/crc.h"
 
 namespace {
@@ -48,24 +49,11 @@ ModesData record(const std::vector<uint8_t>& bytes, uint32_t time, int64_t lengt
   return ModesData(bytes.data(), delivered, 100, time, nullptr);
 }
 
-// DEBUG lines newer than `since`.
-std::vector<std::string> logLinesSince(uint32_t since) {
-  boost::property_tree::ptree tree;
-  getLogSince(tree, since);
-  std::vector<std::string> lines;
-  for (const auto& entry : tree) {
-    auto it = entry.second.begin();
-    std::advance(it, 2);
-    lines.push_back(it->second.get_value<std::string>());
-  }
-  return lines;
-}
-
 class MessageFilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setConsoleOutput(false, LoggingLevel::DEBUG);  // keep DEBUG lines in the ring
-    logMark = Logger::instance().nextSequenceNumber() - 1;
+    logMark = lastLogNumber();
   }
 
   bool accept(const std::vector<uint8_t>& bytes, uint32_t time, int64_t length = -1) {
@@ -79,8 +67,8 @@ class MessageFilterTest : public ::testing::Test {
 
   // The only new log text since the last call, or "" when nothing was logged.
   std::string takeLog() {
-    const auto lines = logLinesSince(logMark);
-    logMark = Logger::instance().nextSequenceNumber() - 1;
+    const auto lines = logLinesAfter(logMark);
+    logMark = lastLogNumber();
     if (lines.empty()) return "";
     EXPECT_EQ(lines.size(), 1u);
     const std::string& line = lines.back();

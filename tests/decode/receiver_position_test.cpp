@@ -8,17 +8,15 @@
 #include <thread>
 
 #include "app/logger.h"
+#include "support/log_lines.h"
 #include "decode/geo.h"
 #include "decode/receiver_position.h"
 
 namespace {
 
 int countLogLines(uint32_t since, const std::string& text) {
-  boost::property_tree::ptree lines;
-  getLogSince(lines, since);
   int found = 0;
-  for (const auto& line : lines) {
-    std::string value = line.second.back().second.get_value<std::string>();
+  for (const std::string& value : logLinesAfter(since)) {
     if (value.size() >= text.size() && value.compare(value.size() - text.size(), text.size(), text) == 0)
       ++found;
   }

@@ -2,6 +2,7 @@
 // decodes it from a FIFO with the AVR-MLAT and MSG feeds on, and clients on 127.0.0.1 compare
 // what comes out with what was sent.
 
+#include "decode/feed_encoding.h"
 #include "sdr/crc.h"
 #include "tools/synth/sent_list.h"
 
@@ -50,12 +51,8 @@ struct FeedFrame {
 };
 
 std::string hex(const std::vector<uint8_t>& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
   std::string text;
-  for (uint8_t b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
+  appendHex(text, bytes.data(), static_cast<uint32_t>(bytes.size()));
   return text;
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/log_lines.h"
+
 #include <boost/property_tree/ptree.hpp>
 
 #include <chrono>
@@ -74,12 +76,10 @@ inline std::string readFile(const std::string& path) {
 class LogWatch {
  public:
   // Lines newer than the last one written so far.
-  LogWatch() : start(Logger::instance().nextSequenceNumber() - 1) {}
+  LogWatch() : start(lastLogNumber()) {}
   std::string text() const {
-    boost::property_tree::ptree lines;
-    getLogSince(lines, start);
     std::string all;
-    for (const auto& entry : lines) all += entry.second.back().second.get_value<std::string>() + "\n";
+    for (const auto& line : logLinesAfter(start)) all += line + "\n";
     return all;
   }
 

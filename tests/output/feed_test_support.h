@@ -1,6 +1,8 @@
 #pragma once
 // Loopback clients with bounded waits, and an io_context run on its own thread, for the feed tests.
 
+#include "support/log_lines.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -40,17 +42,7 @@ inline bool waitFor(const std::function<bool()>& condition, std::chrono::millise
 inline uint32_t logMark() { return Logger::instance().nextSequenceNumber(); }
 
 // Every kept log line from sequence number `first` on.
-inline std::vector<std::string> logLinesSince(uint32_t first) {
-  boost::property_tree::ptree tree;
-  getLogSince(tree, first - 1);
-  std::vector<std::string> lines;
-  for (const auto& entry : tree) {
-    auto it = entry.second.begin();
-    std::advance(it, 2);
-    lines.push_back(it->second.get_value<std::string>());
-  }
-  return lines;
-}
+inline std::vector<std::string> logLinesSince(uint32_t first) { return logLinesAfter(first - 1); }
 
 // Lines whose text (after date, time and level) is exactly `text`.
 inline int countLogLines(uint32_t since, const std::string& text) {

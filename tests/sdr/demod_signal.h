@@ -7,8 +7,10 @@
 
 #include "app/application.h"
 #include "app/config.h"
+#include "decode/feed_encoding.h"
 #include "sdr/crc.h"
 #include "sdr/rtl_decoder.h"
+#include "sdr/fixed_factor_device.h"
 #include "sdr/sdr_device.h"
 
 #include <cstdint>
@@ -27,30 +29,14 @@ struct DemodFrame {
 };
 
 inline std::string hexOf(const std::vector<uint8_t>& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
   std::string text;
-  for (uint8_t b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
+  appendHex(text, bytes.data(), static_cast<uint32_t>(bytes.size()));
   return text;
 }
 
 inline std::ostream& operator<<(std::ostream& out, const DemodFrame& f) {
   return out << hexOf(f.bytes) << " @" << f.timestamp << " level " << int(f.signal);
 }
-
-class FactorDevice : public SdrDevice {
- public:
-  explicit FactorDevice(uint32_t factor) : factor(factor) {}
-  void start() override {}
-  void stop() override {}
-  uint32_t oversamplingFactor() override { return factor; }
-  std::unique_ptr<SdrDecoder> createDecoder(Application& app) override { return std::make_unique<SdrRtlDecoder>(app); }
-
- private:
-  uint32_t factor;
-};
 
 enum class Routine { Process, General, Factor5, Factor1 };
 
@@ -71,7 +57,7 @@ class DemodHarness {
   explicit DemodHarness(uint32_t factor, bool rbs = false, bool disableCorrection = false) {
     app.config->rbsDecoding = rbs;
     app.config->disableCorrection = disableCorrection;
-    app.device = std::make_unique<FactorDevice>(factor);
+    app.device = std::make_unique<FixedFactorDevice>(factor);
     decoder = std::make_unique<Exposed>(app);
     decoder->setFrameOutput([this](const uint8_t* bytes, uint32_t length, uint64_t timestamp, uint8_t signal) {
       frames.push_back({std::vector<uint8_t>(bytes, bytes + length), timestamp, signal});

@@ -2,6 +2,7 @@
 // Test doubles for the sample sources: a demodulator that records what it is handed, and log capture.
 
 #include "app/logger.h"
+#include "support/log_lines.h"
 #include "sdr/sdr_decoder.h"
 
 #include <boost/property_tree/ptree.hpp>
@@ -93,12 +94,10 @@ class RecordingDecoder : public SdrDecoder {
 // The log lines written since construction, as "LEVEL    text".
 class LogCapture {
  public:
-  LogCapture() : mark(Logger::instance().nextSequenceNumber() - 1) {}
+  LogCapture() : mark(lastLogNumber()) {}
   std::vector<std::string> lines() const {
-    boost::property_tree::ptree tree;
-    getLogSince(tree, mark);
     std::vector<std::string> texts;
-    for (const auto& entry : tree) texts.push_back(entry.second.back().second.data().substr(25));
+    for (const auto& line : logLinesAfter(mark)) texts.push_back(line.substr(25));
     return texts;
   }
   size_t count(const std::string& line) const {

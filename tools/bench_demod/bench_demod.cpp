@@ -18,6 +18,7 @@
 #include "app/config.h"
 #include "sdr/crc.h"
 #include "sdr/rtl_decoder.h"
+#include "sdr/fixed_factor_device.h"
 #include "sdr/sdr_device.h"
 
 namespace {
@@ -25,18 +26,6 @@ namespace {
 constexpr uint32_t blockSamples = 65536;
 constexpr uint32_t framesPerSecond = 2000;
 constexpr uint32_t repliesPerSecond = 1000;
-
-class BenchDevice : public SdrDevice {
- public:
-  explicit BenchDevice(uint32_t factor) : factor(factor) {}
-  void start() override {}
-  void stop() override {}
-  uint32_t oversamplingFactor() override { return factor; }
-  std::unique_ptr<SdrDecoder> createDecoder(Application& app) override { return std::make_unique<SdrRtlDecoder>(app); }
-
- private:
-  uint32_t factor;
-};
 
 std::vector<uint8_t> randomFrame(std::mt19937& random) {
   static const uint8_t formats[] = {17, 17, 17, 17, 18, 11, 11, 11, 4, 5, 20, 21, 0};
@@ -142,7 +131,7 @@ void demodulate(benchmark::State& state) {
 
   Application app;
   app.config->rbsDecoding = rbs;
-  app.device = std::make_unique<BenchDevice>(factor);
+  app.device = std::make_unique<FixedFactorDevice>(factor);
   SdrRtlDecoder decoder(app);
   uint64_t modeS = 0, modeAC = 0, checked = 0;
   decoder.setFrameOutput([&](const uint8_t* bytes, uint32_t length, uint64_t, uint8_t) {

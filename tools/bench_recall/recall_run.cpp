@@ -6,25 +6,9 @@
 #include "app/application.h"
 #include "sdr/file_reader.h"
 #include "sdr/rtl_decoder.h"
+#include "sdr/fixed_factor_device.h"
 #include "sdr/sdr_device.h"
 #include "tools/synth/synth_session.h"
-
-namespace {
-
-// Gives the demodulator its factor at start, as a file reader would.
-class RecallDevice : public SdrDevice {
- public:
-  explicit RecallDevice(uint32_t factor) : factor(factor) {}
-  void start() override {}
-  void stop() override {}
-  uint32_t oversamplingFactor() override { return factor; }
-  std::unique_ptr<SdrDecoder> createDecoder(Application& app) override { return std::make_unique<SdrRtlDecoder>(app); }
-
- private:
-  uint32_t factor;
-};
-
-}  // namespace
 
 RecallRun runRecall(const SynthScenario& scenario, SynthIqType type) {
   RecallRun run;
@@ -35,7 +19,7 @@ RecallRun runRecall(const SynthScenario& scenario, SynthIqType type) {
   run.sent = std::move(file.frames);
 
   Application app;
-  app.device = std::make_unique<RecallDevice>(run.factor);
+  app.device = std::make_unique<FixedFactorDevice>(run.factor);
   SdrRtlDecoder decoder(app);
   decoder.setFrameOutput([&run](const uint8_t* frame, uint32_t length, uint64_t timestamp, uint8_t signal) {
     run.frames.push_back({std::vector<uint8_t>(frame, frame + length), timestamp, signal});

@@ -12,6 +12,8 @@
 // inverted ("-" for none, else "17" or "17,52"), overlap: 1 when another transmission
 // shares its air time.
 
+#include "tools/synth/synth_frame.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -44,12 +46,7 @@ inline std::string formatSynthSentHeader(const std::string& type, uint32_t facto
 }
 
 inline std::string formatSynthSentFrame(const SynthSentFrame& f) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (uint8_t b : f.bytes) {
-    hex += digits[b >> 4];
-    hex += digits[b & 15];
-  }
+  const std::string hex = synthHex(f.bytes.data(), static_cast<uint32_t>(f.bytes.size()));
   std::string flips;
   for (size_t i = 0; i < f.flips.size(); ++i) flips += (i ? "," : "") + std::to_string(f.flips[i]);
   if (flips.empty()) flips = "-";

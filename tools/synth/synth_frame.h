@@ -2,6 +2,8 @@
 // One encoded frame and the bit writer the encoders share.
 // Frame bits count from 0 (most significant bit of byte 0); ME and MB bits from 1 (byte 4 bit 7).
 
+#include "decode/feed_encoding.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,11 +30,7 @@ inline void synthPutFieldBits(SynthFrame& frame, int firstFieldBit, int width, u
 inline void synthFlipBit(uint8_t* bytes, int bit) { bytes[bit >> 3] ^= static_cast<uint8_t>(0x80 >> (bit & 7)); }
 
 inline std::string synthHex(const uint8_t* bytes, uint32_t length) {
-  static const char digits[] = "0123456789ABCDEF";
   std::string text;
-  for (uint32_t i = 0; i < length; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-  }
+  appendHex(text, bytes, length);
   return text;
 }
