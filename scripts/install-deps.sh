@@ -14,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   curl wrk
+  chromium  # the page test drives it headless
 )
 # The outside-client tests run under node; a node already on the machine (with its own npm) stays.
 if ! command -v node >/dev/null 2>&1; then

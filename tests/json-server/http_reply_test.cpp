@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/iostreams/device/back_inserter.hpp>
+#include <boost/iostreams/filter/gzip.hpp>
+#include <boost/iostreams/filtering_stream.hpp>
 #include <boost/property_tree/ptree.hpp>
 
 #include <cstdio>
@@ -39,6 +42,32 @@ TEST(GzipStringTest, RoundTripsAndWritesTheFixedHeader) {
   }
   EXPECT_ANY_THROW(gunzipString("not gzip at all"));
   EXPECT_ANY_THROW(gunzipString(gzipString("truncated text here").substr(0, 12)));
+}
+
+// The body must be what the Boost.Iostreams gzip compressor makes with its defaults, down to the
+// level byte of the header and every deflate block.
+TEST(GzipStringTest, SameBytesAsTheIostreamsCompressor) {
+  std::mt19937 random(7);
+  std::string reply = "{\"status\":\"OK\",\"stats\":{\"M\":false,\"epoch\":123456,\"flights\":[";
+  while (reply.size() < 300000) {
+    char object[160];
+    std::snprintf(object, sizeof object, "{\"A\":%u,\"S\":%u.%u,\"LA\":51.%06u,\"LO\":-0.%06u,\"I\":\"%06X\"},",
+                  static_cast<unsigned>(random() % 400) * 100, static_cast<unsigned>(random() % 500),
+                  static_cast<unsigned>(random() % 10), static_cast<unsigned>(random() % 1000000),
+                  static_cast<unsigned>(random() % 1000000), static_cast<unsigned>(random() & 0xFFFFFF));
+    reply += object;
+  }
+  reply += "]}}\n";
+  for (const std::string& text : {std::string(), std::string("{\"status\":\"OK\"}\n"), reply}) {
+    std::string expected;
+    {
+      boost::iostreams::filtering_ostream out;
+      out.push(boost::iostreams::gzip_compressor());
+      out.push(boost::iostreams::back_inserter(expected));
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    EXPECT_EQ(gzipString(text), expected) << "text of " << text.size() << " bytes";
+  }
 }
 
 TEST_F(HttpServerTest, JsonIsGzippedExactlyWhenAcceptEncodingSaysGzip) {

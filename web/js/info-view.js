@@ -176,7 +176,7 @@
       if (rec.icao !== this.icao) {
         this.icao = rec.icao;
         this.keys = {};
-        if (!known(rec.aurl) && !this.images.has(rec.icao)) this.askImage(rec.icao);
+        if (!known(rec.aurl)) this.askImage(rec.icao);
       }
       this.set('flag', rec.countryFlag || '', (v) => {
         this.flag.hidden = !v;

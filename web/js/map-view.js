@@ -57,7 +57,7 @@
       }).addTo(map);
 
       this.ringLayer = L.layerGroup().addTo(map);
-      this.coverage = L.polygon([], { color: '#7c3aed', weight: 1.5, fillColor: '#7c3aed', fillOpacity: 0.07, interactive: false }).addTo(map);
+      this.coverage = L.polygon([], { color: '#64748b', weight: 1, fillColor: '#64748b', fillOpacity: 0.08, interactive: false }).addTo(map);
       this.pointLayer = L.layerGroup().addTo(map);
       this.trailLayer = L.layerGroup().addTo(map);
       this.headLine = L.polyline([], { weight: 2.5, interactive: false }).addTo(map);
@@ -244,7 +244,7 @@
       const gap = point[3];
       L.polyline([[prev[0], prev[1]], [lat, lon]], gap
         ? { color: '#cccccc', weight: 2, dashArray: '5 5', interactive: false }
-        : { color: altitudeColor(p[2]), weight: 2.5, interactive: false }).addTo(this.trailLayer);
+        : { color: altitudeColor(p[2]), weight: 3, interactive: false }).addTo(this.trailLayer);
     }
 
     // Centres the aircraft in the part of the map that the info window leaves free.

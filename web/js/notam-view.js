@@ -123,9 +123,10 @@
           this.showText(line, 'METAR ' + code, metar.line);
           line.title = metar.raw;
         })
-        .catch((e) => {
+        .catch(() => {
+          // The error dialog holds the reason; the line is cleared.
           this.raw = '';
-          this.showText(line, 'METAR ' + code, e.message, true);
+          this.clearLine(line);
         });
     }
 
@@ -145,19 +146,23 @@
         .then((answer) => {
           const rows = tafRows(answer.data);
           line.hidden = false;
-          line.classList.remove('failed');
           const text = rows.find((r) => /^text:?$/i.test(r[0]));
           line.replaceChildren(el('b', { text: 'TAF ' + code }), ' ', text ? text.slice(1).join(' ') : rows[0].join(' '),
             el('table', { class: 'taf-rows' }, rows.map((r) => el('tr', {}, r.map((c, i) => el(i ? 'td' : 'th', { text: c }))))));
         })
-        .catch((e) => this.showText(line, 'TAF ' + code, e.message, true));
+        .catch(() => this.clearLine(line));
     }
 
-    showText(line, label, text, failed) {
+    showText(line, label, text) {
       line.hidden = false;
       line.title = '';
-      line.classList.toggle('failed', !!failed);
       line.replaceChildren(el('b', { text: label }), ' ', text);
+    }
+
+    clearLine(line) {
+      line.title = '';
+      line.replaceChildren();
+      line.hidden = true;
     }
 
     setActive(active) {

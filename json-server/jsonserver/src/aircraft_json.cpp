@@ -7,6 +7,7 @@
 #include "json-server/jsonserver/src/json_parser_write.h"
 
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 using boost::property_tree::ptree;
@@ -172,6 +173,89 @@ void expandTail(const JsonNodeList::Entry& entry, Put put) {
   }
 }
 
+// Most numbers of one answer were in the answer before (an aircraft's values change a few times
+// a second, answers go out many times a second), and spelling a float costs more than finding
+// it again: the JSON spelling is kept by the float's bits and digit count.
+class NumberSpellings {
+ public:
+  void append(std::string& out, float value, int digits) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const uint64_t tag = (static_cast<uint64_t>(digits) << 32) | bits;
+    Slot& slot = slots[(bits * 0x9E3779B1u >> 19) ^ static_cast<uint32_t>(digits)];
+    if (slot.size == 0 || slot.tag != tag) {
+      char text[kNumberTextSize];
+      std::string spelled;
+      appendJsonValue(spelled, text, formatGeneral(text, value, digits));
+      slot.tag = tag;
+      slot.size = 0;
+      if (spelled.size() > sizeof slot.text) {
+        out += spelled;
+        return;
+      }
+      std::memcpy(slot.text, spelled.data(), spelled.size());
+      slot.size = static_cast<uint8_t>(spelled.size());
+    }
+    out.append(slot.text, slot.size);
+  }
+
+ private:
+  struct Slot {
+    uint64_t tag = 0;
+    uint8_t size = 0;  // 0: empty
+    char text[23];
+  };
+  Slot slots[1u << 13];
+};
+
+NumberSpellings& numberSpellings() {
+  static thread_local NumberSpellings spellings;
+  return spellings;
+}
+
+// "TAM", "CFL" and "MC" of an aircraft as JSON members, kept while its position stays.
+class TailSpellings {
+ public:
+  const std::string& get(const JsonNodeList::Entry& entry) {
+    Spelling& spelling = byAddress[entry.key];
+    if (spelling.json.empty() || spelling.countrySent != entry.countrySent ||
+        std::memcmp(&spelling.latitude, &entry.position.latitude, sizeof(float)) != 0 ||
+        std::memcmp(&spelling.longitude, &entry.position.longitude, sizeof(float)) != 0) {
+      spelling.json.clear();
+      const AircraftKeys& keys = aircraftKeys();
+      bool first = true;
+      expandTail(entry, [&](uint32_t key, const char* data, size_t size) {
+        if (!first) spelling.json += ',';
+        first = false;
+        spelling.json += keys.keys[key].json;
+        appendJsonValue(spelling.json, data, size);
+      });
+      spelling.latitude = entry.position.latitude;
+      spelling.longitude = entry.position.longitude;
+      spelling.countrySent = entry.countrySent;
+    }
+    return spelling.json;
+  }
+  // Aircraft that have left the table are only dropped all at once.
+  void trim() {
+    if (byAddress.size() > 8192) byAddress.clear();
+  }
+
+ private:
+  struct Spelling {
+    float latitude = 0;
+    float longitude = 0;
+    bool countrySent = false;
+    std::string json;
+  };
+  std::unordered_map<uint32_t, Spelling> byAddress;
+};
+
+TailSpellings& tailSpellings() {
+  static thread_local TailSpellings spellings;
+  return spellings;
+}
+
 }  // namespace
 
 const std::string& aircraftInfoJsonKey(int index) {
@@ -249,7 +333,10 @@ void JsonNodeList::moveInto(ptree& target) const {
   }
 }
 
-void JsonNodeList::appendJson(std::string& out) const { appendNodeJson(out, 0, entries.size()); }
+void JsonNodeList::appendJson(std::string& out) const {
+  tailSpellings().trim();
+  appendNodeJson(out, 0, entries.size());
+}
 
 // The writer's rules for a node below the root: no children is "", children that all have
 // empty keys an array, anything else an object.
@@ -282,11 +369,17 @@ void JsonNodeList::appendNodeJson(std::string& out, size_t begin, size_t end) co
         break;
       case Kind::Close:
         break;
-      case Kind::Tail:
-        expandTail(entry, [&](uint32_t key, const char* data, size_t size) {
-          separate(key);
-          appendJsonValue(out, data, size);
-        });
+      case Kind::Tail: {
+        const std::string& members = tailSpellings().get(entry);
+        if (!first) out += ',';
+        first = false;
+        out += members;
+        break;
+      }
+      case Kind::Number:
+      case Kind::Altitude:
+        separate(entry.key);
+        numberSpellings().append(out, entry.number, entry.kind == Kind::Number ? 8 : 9);
         break;
       default:
         separate(entry.key);
