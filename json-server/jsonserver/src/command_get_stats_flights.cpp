@@ -12,7 +12,6 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 using boost::property_tree::ptree;
 
@@ -60,20 +59,8 @@ uint32_t collectFlights(AircraftTable& table, JsonNodeList& list, uint32_t since
   request.now = hostSeconds();
   table.sweep(request.now);
   request.serial = table.updateSerial();
-  // The frame thread has just written most records, so each is a row of cache misses here, all
-  // while it waits for the mutex: fetching a few records ahead overlaps them.
-  static thread_local std::vector<Aircraft*> records;
-  records.clear();
-  for (const auto& entry : table.aircraft()) records.push_back(entry.second.get());
-  constexpr size_t kAhead = 4;
-  const auto prefetch = [](const Aircraft* aircraft) {
-    const char* bytes = reinterpret_cast<const char*>(aircraft);
-    for (size_t offset = 0; offset < sizeof(Aircraft); offset += 64) __builtin_prefetch(bytes + offset);
-  };
-  for (size_t i = 0; i < kAhead && i < records.size(); ++i) prefetch(records[i]);
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (i + kAhead < records.size()) prefetch(records[i + kAhead]);
-    Aircraft& aircraft = *records[i];
+  for (const auto& entry : table.aircraft()) {
+    Aircraft& aircraft = *entry.second;
     request.trailWanted = allTrails || (selected != 0 && aircraft.address == selected);
     request.trailSerial = allTrails ? 0 : trailSerial;
     appendAircraftObject(aircraft, list, request);
