@@ -36,6 +36,9 @@ class Application {
   // I/O service, so the sockets and timers are only ever touched on the main thread.
   void stop();
   bool isRunning() const { return phase.load() == Phase::Running; }
+  // What the process ends with after a normal stop: 1 when the input could not be read.
+  void setExitStatus(int status) { exitCode = status; }
+  int exitStatus() const { return exitCode.load(); }
 
   // Members in the order they are declared; the components find each other through them.
   std::unique_ptr<SdrDecoder> decoder;
@@ -58,12 +61,13 @@ class Application {
   std::unique_ptr<boost::asio::signal_set> signals;
 
  private:
-  // `running` of the design, with two more states so that an input ending while the start step
-  // is still under way (before running) still ends the run, once start has finished.
+  // Besides running or not: an input that ends while the start step is still under way (before
+  // running) must still end the run, once start has finished.
   enum class Phase { Built, Starting, Running, StopRequested, Stopped };
 
   void stopComponents();
 
   std::atomic<Phase> phase{Phase::Built};
+  std::atomic<int> exitCode{0};
   std::thread::id mainThread;
 };

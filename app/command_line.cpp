@@ -4,9 +4,16 @@
 
 #include <boost/program_options.hpp>
 
+#include <boost/lexical_cast.hpp>
+
 #include <cctype>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <limits>
+#include <type_traits>
 
 namespace po = boost::program_options;
 
@@ -24,16 +31,97 @@ std::vector<std::string> splitOptionValue(const std::string& value) {
   }
 }
 
+namespace {
+
+// strtod narrowed to float; text that is no number reads as 0.
+float readCoordinate(const std::string& text) { return static_cast<float>(std::strtod(text.c_str(), nullptr)); }
+
+// "nan", "inf" or 1e99 would reach the map and the distances.
+bool isOnEarth(float latitude, float longitude) {
+  return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0f &&
+         std::fabs(longitude) <= 180.0f;
+}
+
+}  // namespace
+
 bool parseLatLonOption(const std::string& value, std::string& label, float& latitude, float& longitude) {
   const auto pieces = splitOptionValue(value);
   if (pieces.size() != 2 && pieces.size() != 3) return false;
-  latitude = static_cast<float>(std::strtod(pieces[0].c_str(), nullptr));
-  longitude = static_cast<float>(std::strtod(pieces[1].c_str(), nullptr));
+  const float lat = readCoordinate(pieces[0]);
+  const float lon = readCoordinate(pieces[1]);
+  if (!isOnEarth(lat, lon)) return false;
+  latitude = lat;
+  longitude = lon;
   if (pieces.size() == 3) label = pieces[2];
   return true;
 }
 
 namespace {
+
+// Option values that the option library would otherwise wrap: it reads "-1" for an unsigned
+// option as its largest value, and a port beyond 65535 would be bound modulo 65536.
+template <typename T>
+struct Unsigned {
+  T value;
+};
+struct Port {
+  uint32_t value;
+};
+struct FiniteFloat {
+  float value;
+};
+
+[[noreturn]] void refuseValue(const std::string& text, const char* why) {
+  po::error_with_option_name error(std::string("the argument ('%value%') for option '%canonical_option%' ") + why);
+  error.set_substitute("value", text);
+  throw error;
+}
+
+template <typename T>
+T readUnsigned(const std::vector<std::string>& values) {
+  const std::string& text = po::validators::get_single_string(values);
+  const size_t start = text.find_first_not_of(' ');
+  if (start != std::string::npos && text[start] == '-') refuseValue(text, "must not be negative");
+  // Read at least as wide as unsigned int: for a narrower type the library's digit loop multiplies
+  // in int, which overflows on texts such as "3-65535".
+  using Wide = std::common_type_t<T, unsigned>;
+  Wide value = 0;
+  try {
+    value = boost::lexical_cast<Wide>(text);
+  } catch (const boost::bad_lexical_cast&) {
+    throw po::invalid_option_value(text);
+  }
+  if constexpr (sizeof(T) < sizeof(Wide)) {
+    if (value > std::numeric_limits<T>::max()) throw po::invalid_option_value(text);
+  }
+  return static_cast<T>(value);
+}
+
+template <typename T>
+void validate(boost::any& v, const std::vector<std::string>& values, Unsigned<T>*, int) {
+  po::validators::check_first_occurrence(v);
+  v = Unsigned<T>{readUnsigned<T>(values)};
+}
+
+void validate(boost::any& v, const std::vector<std::string>& values, Port*, int) {
+  po::validators::check_first_occurrence(v);
+  const uint32_t port = readUnsigned<uint32_t>(values);
+  if (port > 65535) refuseValue(values.front(), "is not a port number (1 to 65535, or 0 for off)");
+  v = Port{port};
+}
+
+void validate(boost::any& v, const std::vector<std::string>& values, FiniteFloat*, int) {
+  po::validators::check_first_occurrence(v);
+  const std::string& text = po::validators::get_single_string(values);
+  float value = 0;
+  try {
+    value = boost::lexical_cast<float>(text);
+  } catch (const boost::bad_lexical_cast&) {
+    throw po::invalid_option_value(text);
+  }
+  if (!std::isfinite(value)) throw po::invalid_option_value(text);
+  v = FiniteFloat{value};
+}
 
 po::options_description optionTable() {
   po::options_description desc("Program options");
@@ -41,33 +129,33 @@ po::options_description optionTable() {
   desc.add_options()
     ("help,h", "This help message")
     ("device-list", "List available devices")
-    ("device-index", po::value<uint32_t>(), "Select RTL device (default: 0)")
+    ("device-index", po::value<Unsigned<uint32_t>>(), "Select RTL device (default: 0)")
     ("device-serial", po::value<std::string>(), "Select RTL device by serial number")
-    ("gain", po::value<float>(), "Set Gain in RTL Receiver chip, dB (default: auto)")
+    ("gain", po::value<FiniteFloat>(), "Set Gain in RTL Receiver chip, dB (default: auto)")
     ("agc", "Enable Automatic Gain Control in RTL2832 chip (default: off)")
     ("freq-correction", po::value<int32_t>(), "Set RTL frequency correction, ppm (default: 0)")
     ("airspy", "Select AirSpy device")
     ("airspy-sn", po::value<std::string>(), "Select AirSpy device by serial number")
-    ("airspy-lna", po::value<uint32_t>(), "Set LNA gain in AirSpy Receiver chip (default: 15)")
-    ("airspy-mixer", po::value<uint32_t>(), "Set Mixer gain in AirSpy Receiver chip (default: 15)")
-    ("airspy-sr", po::value<uint32_t>(), "Set AirSpy sample rate (default: max available)\n Example: 4, 6, 10")
+    ("airspy-lna", po::value<Unsigned<uint32_t>>(), "Set LNA gain in AirSpy Receiver chip (default: 15)")
+    ("airspy-mixer", po::value<Unsigned<uint32_t>>(), "Set Mixer gain in AirSpy Receiver chip (default: 15)")
+    ("airspy-sr", po::value<Unsigned<uint32_t>>(), "Set AirSpy sample rate (default: max available)\n Example: 4, 6, 10")
     ("airspy-rfbias", "Enable AirSpy RF Bias (default: off)")
-    ("airspy-if", po::value<uint32_t>(), "Set IF gain in AirSpy Receiver chip (default: 13)")
-    ("airspy-workers", po::value<uint16_t>(), "Set Airspy decoding worker threads (default: 1)")
-    ("airspy-decimation", po::value<uint16_t>(), "Set Airspy decoding decimation factor (default: 1)")
-    ("airspy-fecbits", po::value<uint16_t>(), "Forward Error Correction (FEC) bits (0..2) (default: 1)")
-    ("airspy-linearity", po::value<uint16_t>(), "Select Airspy linearity gains (0..21)")
+    ("airspy-if", po::value<Unsigned<uint32_t>>(), "Set IF gain in AirSpy Receiver chip (default: 13)")
+    ("airspy-workers", po::value<Unsigned<uint16_t>>(), "Set Airspy decoding worker threads (default: 1)")
+    ("airspy-decimation", po::value<Unsigned<uint16_t>>(), "Set Airspy decoding decimation factor (default: 1)")
+    ("airspy-fecbits", po::value<Unsigned<uint16_t>>(), "Forward Error Correction (FEC) bits (0..2) (default: 1)")
+    ("airspy-linearity", po::value<Unsigned<uint16_t>>(), "Select Airspy linearity gains (0..21)")
     ("airspy-crc-valid", "Select only CRC valid frames (default: off)")
     ("disable-correction", "Disable correction of corrupted signals (Default: on)")
     ("input-file", po::value<std::string>(), "Set input filename with I/Q signals\nFormat: type:filename (type: rtl,airspy10,airspy6)")
     ("rbs", "Enable RBS decoding (only with RTL devices) (default: off)")
-    ("beast", po::value<uint32_t>(), "Enable BEAST output listen port (default: off)")
-    ("avr", po::value<uint32_t>(), "Enable AVR output listen port (default: off)")
-    ("avrmlat", po::value<uint32_t>(), "Enable AVR MLAT output listen port (default: off)")
-    ("avrmlatas", po::value<uint32_t>(), "Enable AVR MLAT AirSpy output listen port (default: off)")
-    ("sbs10001", po::value<uint32_t>(), "Enable SBS-3 output listen port (default: off)")
-    ("msg", po::value<uint32_t>(), "Enable MSG output listen port (default: off)")
-    ("web", po::value<uint32_t>(), "Enable Web Server on port (default: off)")
+    ("beast", po::value<Port>(), "Enable BEAST output listen port (default: off)")
+    ("avr", po::value<Port>(), "Enable AVR output listen port (default: off)")
+    ("avrmlat", po::value<Port>(), "Enable AVR MLAT output listen port (default: off)")
+    ("avrmlatas", po::value<Port>(), "Enable AVR MLAT AirSpy output listen port (default: off)")
+    ("sbs10001", po::value<Port>(), "Enable SBS-3 output listen port (default: off)")
+    ("msg", po::value<Port>(), "Enable MSG output listen port (default: off)")
+    ("web", po::value<Port>(), "Enable Web Server on port (default: off)")
     ("google-key", po::value<std::string>(), "Google Maps key")
     ("web-auth", po::value<std::string>(), "Enable web auth username:password (default: off)")
     ("disable-web-log", "Disable Web Log (default: on)")
@@ -80,13 +168,13 @@ po::options_description optionTable() {
     ("add-points", po::value<std::vector<std::string>>()->multitoken()->composing(), "Add additional points (single or list) with coordinates to the map\nExample: 36.2:-15.3:[Label1] [38.5:-12.6:[Label1]] ...")
     ("verbose", "Verbose mode (default: off)")
     ("localtime", "Local Time in MSG format output (default: UTC)")
-    ("filter-expire", po::value<uint32_t>(), "Filter record expire time, sec (default: 20)")
-    ("filter-count", po::value<uint32_t>(), "Filter record min count (default: 6)")
-    ("filter-time", po::value<uint32_t>(), "filter record min time, sec (default: 60)")
+    ("filter-expire", po::value<Unsigned<uint32_t>>(), "Filter record expire time, sec (default: 20)")
+    ("filter-count", po::value<Unsigned<uint32_t>>(), "Filter record min count (default: 6)")
+    ("filter-time", po::value<Unsigned<uint32_t>>(), "filter record min time, sec (default: 60)")
     ("filter-nocountry", "Disable ICAO Country check filter (default: on)")
     ("filter-ic", "Enable Interrogator Code suppression filter (default: off)")
     ("filter-nodup", "Disable Duplicate filter (default: on)")
-    ("flight-expire-time", po::value<uint32_t>(), "Flight expire time, sec (default: 3600)")
+    ("flight-expire-time", po::value<Unsigned<uint32_t>>(), "Flight expire time, sec (default: 3600)")
     ("nmea", po::value<std::string>(), "Enable GPS Emulation.\nFormat: ICAO:Port:BaudRate")
     ("nmea-logfile", po::value<std::string>(), "Set GPS Emulator logfile")
     ("metric", "Switch to metric system of distance measurement (default: imperial)")
@@ -131,12 +219,29 @@ bool copyValue(const po::variables_map& vm, const char* name, T& field) {
   return true;
 }
 
+// The checked number types hand over their plain value.
+template <typename Checked, typename T>
+bool copyChecked(const po::variables_map& vm, const char* name, T& field) {
+  if (!vm.count(name)) return false;
+  field = vm[name].as<Checked>().value;
+  return true;
+}
+bool copyNumber(const po::variables_map& vm, const char* name, uint32_t& field) {
+  return copyChecked<Unsigned<uint32_t>>(vm, name, field);
+}
+bool copyNumber(const po::variables_map& vm, const char* name, uint16_t& field) {
+  return copyChecked<Unsigned<uint16_t>>(vm, name, field);
+}
+bool copyPort(const po::variables_map& vm, const char* name, uint32_t& field) {
+  return copyChecked<Port>(vm, name, field);
+}
+
 // The checks in their fixed order; a failed check logs its reason and asks to stop.
 int copyOptions(const po::variables_map& vm, Config& config) {
   if (vm.count("device-list")) config.deviceList = true;
-  copyValue(vm, "device-index", config.deviceIndex);
+  copyNumber(vm, "device-index", config.deviceIndex);
   copyValue(vm, "device-serial", config.deviceSerial);
-  if (copyValue(vm, "gain", config.gain)) config.autoGain = false;
+  if (copyChecked<FiniteFloat>(vm, "gain", config.gain)) config.autoGain = false;
   copyValue(vm, "freq-correction", config.freqCorrection);
   if (vm.count("agc")) config.agc = true;
   if (vm.count("airspy")) config.useAirspy = true;
@@ -146,28 +251,28 @@ int copyOptions(const po::variables_map& vm, Config& config) {
     config.airspySerialGiven = true;
     if (!parseAirspySerial(vm["airspy-sn"].as<std::string>(), config.airspySerial)) {
       logError("Can't parse AirSpy serial number");
-      return 1;
+      return kCommandLineError;
     }
   }
 
-  bool manualGains = copyValue(vm, "airspy-lna", config.airspyLnaGain);
-  manualGains |= copyValue(vm, "airspy-mixer", config.airspyMixerGain);
-  manualGains |= copyValue(vm, "airspy-if", config.airspyIfGain);
+  bool manualGains = copyNumber(vm, "airspy-lna", config.airspyLnaGain);
+  manualGains |= copyNumber(vm, "airspy-mixer", config.airspyMixerGain);
+  manualGains |= copyNumber(vm, "airspy-if", config.airspyIfGain);
   if (vm.count("airspy-linearity")) {
     if (manualGains) {
       logError("Gains was selected manually");
-      return 1;
+      return kCommandLineError;
     }
-    config.airspyLinearity = static_cast<uint8_t>(vm["airspy-linearity"].as<uint16_t>());
+    config.airspyLinearity = static_cast<uint8_t>(vm["airspy-linearity"].as<Unsigned<uint16_t>>().value);
   }
 
   uint16_t small = 0;
-  if (copyValue(vm, "airspy-workers", small)) config.airspyWorkers = static_cast<uint8_t>(small);
-  if (copyValue(vm, "airspy-decimation", small)) config.airspyDecimation = static_cast<uint8_t>(small);
+  if (copyNumber(vm, "airspy-workers", small)) config.airspyWorkers = static_cast<uint8_t>(small);
+  if (copyNumber(vm, "airspy-decimation", small)) config.airspyDecimation = static_cast<uint8_t>(small);
   config.airspyPacking = vm.count("airspy-packing") > 0;
   config.airspyCrcValidOnly = vm.count("airspy-crc-valid") > 0;
-  if (copyValue(vm, "airspy-fecbits", small)) config.airspyFecBits = static_cast<uint8_t>(small);
-  copyValue(vm, "airspy-sr", config.airspySampleRate);
+  if (copyNumber(vm, "airspy-fecbits", small)) config.airspyFecBits = static_cast<uint8_t>(small);
+  copyNumber(vm, "airspy-sr", config.airspySampleRate);
   config.airspyRfBias = vm.count("airspy-rfbias") > 0;
 
   if (vm.count("disable-correction")) config.disableCorrection = true;
@@ -179,13 +284,13 @@ int copyOptions(const po::variables_map& vm, Config& config) {
     }
   }
 
-  copyValue(vm, "beast", config.beastPort);
-  copyValue(vm, "avr", config.avrPort);
-  copyValue(vm, "avrmlat", config.avrMlatPort);
-  copyValue(vm, "avrmlatas", config.avrMlatAirspyPort);
-  copyValue(vm, "sbs10001", config.sbsPort);
-  copyValue(vm, "msg", config.msgPort);
-  copyValue(vm, "web", config.webPort);
+  copyPort(vm, "beast", config.beastPort);
+  copyPort(vm, "avr", config.avrPort);
+  copyPort(vm, "avrmlat", config.avrMlatPort);
+  copyPort(vm, "avrmlatas", config.avrMlatAirspyPort);
+  copyPort(vm, "sbs10001", config.sbsPort);
+  copyPort(vm, "msg", config.msgPort);
+  copyPort(vm, "web", config.webPort);
 
   copyValue(vm, "google-key", config.googleKey);
   config.disableWebLog = vm.count("disable-web-log") > 0;
@@ -200,7 +305,7 @@ int copyOptions(const po::variables_map& vm, Config& config) {
     if (!parseLatLonOption(vm["add-reference-point"].as<std::string>(), point.label, point.latitude,
                            point.longitude)) {
       logError("Can't parse --add-reference-point parameters");
-      return 1;
+      return kCommandLineError;
     }
     config.referencePointGiven = true;
     config.referencePoint = point;
@@ -210,40 +315,50 @@ int copyOptions(const po::variables_map& vm, Config& config) {
     const auto pieces = splitOptionValue(vm["location"].as<std::string>());
     if (pieces.size() != 2) {
       logError("Can't parse --location parameters");
-      return 1;
+      return kCommandLineError;
     }
-    config.locationLat = static_cast<float>(std::strtod(pieces[0].c_str(), nullptr));
-    config.locationLon = static_cast<float>(std::strtod(pieces[1].c_str(), nullptr));
+    const float lat = readCoordinate(pieces[0]);
+    const float lon = readCoordinate(pieces[1]);
+    if (!isOnEarth(lat, lon)) {
+      logError("Invalid --location coordinates " + vm["location"].as<std::string>() +
+               " (latitude -90 to 90, longitude -180 to 180)");
+      return kCommandLineError;
+    }
+    config.locationLat = lat;
+    config.locationLon = lon;
     config.locationGiven = true;
     logInfo("Magnetic declination value was calculated");
   }
 
   if (vm.count("verbose")) config.verbose = true;
   if (vm.count("localtime")) config.msgLocalTime = true;
-  copyValue(vm, "filter-expire", config.filterExpire);
-  copyValue(vm, "filter-time", config.filterTime);
-  copyValue(vm, "filter-count", config.filterCount);
+  copyNumber(vm, "filter-expire", config.filterExpire);
+  copyNumber(vm, "filter-time", config.filterTime);
+  copyNumber(vm, "filter-count", config.filterCount);
   config.icFilter = vm.count("filter-ic") > 0;
   config.duplicateFilter = vm.count("filter-nodup") == 0;
   config.countryCheck = vm.count("filter-nocountry") == 0;
-  copyValue(vm, "flight-expire-time", config.flightExpireTime);
+  copyNumber(vm, "flight-expire-time", config.flightExpireTime);
 
   if (vm.count("nmea")) {
     const auto pieces = splitOptionValue(vm["nmea"].as<std::string>());
     if (pieces.size() != 3) {
       logError("Invalid --nmea option format");
-      return 1;
+      return kCommandLineError;
     }
-    config.nmeaIcao = static_cast<uint32_t>(std::strtoul(pieces[0].c_str(), nullptr, 16));
+    // An address has 24 bits; more must not be cut down to some other aircraft's.
+    const unsigned long icao = std::strtoul(pieces[0].c_str(), nullptr, 16);
+    config.nmeaIcao = icao > 0xFFFFFF ? 0 : static_cast<uint32_t>(icao);
     if (config.nmeaIcao == 0) {
       logError("Incorrect ICAO address " + pieces[0]);
-      return 1;
+      return kCommandLineError;
     }
     config.nmeaPort = pieces[1];
-    config.nmeaBaudRate = static_cast<int32_t>(std::strtol(pieces[2].c_str(), nullptr, 10));
+    const long baud = std::strtol(pieces[2].c_str(), nullptr, 10);
+    config.nmeaBaudRate = baud < 0 || baud > INT32_MAX ? 0 : static_cast<int32_t>(baud);
     if (config.nmeaBaudRate == 0) {
       logError("Incorrect BaudRate value " + pieces[2]);
-      return 1;
+      return kCommandLineError;
     }
     copyValue(vm, "nmea-logfile", config.nmeaLogPath);
   }
@@ -252,7 +367,7 @@ int copyOptions(const po::variables_map& vm, Config& config) {
     const auto pieces = splitOptionValue(vm["web-auth"].as<std::string>());
     if (pieces.size() != 2 || pieces[0].empty() || pieces[1].empty()) {
       logError("Invalid --web-auth option format");
-      return 1;
+      return kCommandLineError;
     }
     config.webUser = pieces[0];
     config.webPassword = pieces[1];
@@ -276,7 +391,7 @@ int copyOptions(const po::variables_map& vm, Config& config) {
     }
     if (!type) {
       logError("Can't parse --input-file parameters");
-      return 1;
+      return kCommandLineError;
     }
     config.inputRateFactor = type->rateFactor;
     config.inputSampleSize = type->sampleSize;
@@ -293,7 +408,20 @@ int copyOptions(const po::variables_map& vm, Config& config) {
       config.additionalPoints.push_back(point);
     }
   }
-  return 0;
+  return kCommandLineGoOn;
+}
+
+// The option library builds its messages by replacing "%name%" markers until none is left, so an
+// argument that holds the marker it is put in for would never end: with a "%" in any argument
+// the message names the option only.
+std::string commandLineErrorText(const po::error& error, int argc, const char* const argv[]) {
+  const auto* named = dynamic_cast<const po::error_with_option_name*>(&error);
+  if (named) {
+    for (int i = 1; i < argc; ++i) {
+      if (std::strchr(argv[i], '%')) return "option '" + named->get_option_name() + "' or its value is not valid";
+    }
+  }
+  return error.what();
 }
 
 }  // namespace
@@ -305,19 +433,19 @@ int parseCommandLine(Config& config, int argc, const char* const argv[]) {
     po::store(po::parse_command_line(argc, argv, desc), vm);
     po::notify(vm);
   } catch (const po::error& e) {
-    logError(std::string("Parse command line ") + e.what());
-    return 1;
+    logError(std::string("Parse command line ") + commandLineErrorText(e, argc, argv));
+    return kCommandLineError;
   }
 
   if (vm.count("help") || argc <= 1) {
     std::cout << "Velkaro " << velkaroVersion << "\n" << desc << std::endl;
-    return 1;
+    return kCommandLineStop;
   }
   logInfo(std::string("Velkaro ") + velkaroVersion);
 
   try {
     return copyOptions(vm, config);
   } catch (const ConfigException&) {
-    return 1;
+    return kCommandLineError;
   }
 }

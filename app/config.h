@@ -82,7 +82,11 @@ class ConfigException : public std::runtime_error {
   ConfigException() : std::runtime_error("") {}
 };
 
-// 0 = go on, 1 = stop (help shown or an option was refused; the reason is logged).
+// Results of parseCommandLine.
+constexpr int kCommandLineGoOn = 0;
+constexpr int kCommandLineStop = 1;   // the help was shown
+constexpr int kCommandLineError = 2;  // an option was refused; the reason is logged
+
 int parseCommandLine(Config& config, int argc, const char* const argv[]);
 
 // Pieces between ':' characters; empty pieces stay, so there is always at least one.

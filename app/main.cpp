@@ -13,6 +13,8 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include <sys/resource.h>
+
 #include <iostream>
 #include <memory>
 
@@ -36,19 +38,36 @@ void createWebInterface(Application& app) {
   if (!config.webUser.empty()) app.httpServer->setAuth(config.webUser + ":" + config.webPassword);
 }
 
+// Every feed and web client takes a descriptor; the usual soft limit of 1024 is far below what
+// the hard limit allows.
+void raiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  const rlim_t wanted = limit.rlim_max;
+  limit.rlim_cur = wanted;
+  if (setrlimit(RLIMIT_NOFILE, &limit) == 0 || wanted != RLIM_INFINITY) return;
+  // An unlimited hard limit is still capped by the kernel's own maximum.
+  limit.rlim_cur = 1 << 20;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   auto application = std::make_unique<Application>();
   setConsoleOutput(true, LoggingLevel::INFO);
 
-  if (parseCommandLine(*application->config, argc, argv) != 0) return 0;
+  const int parsed = parseCommandLine(*application->config, argc, argv);
+  if (parsed == kCommandLineError) return 2;
+  if (parsed != kCommandLineGoOn) return 0;
   const Config& config = *application->config;
 
   if (config.deviceList) {
     printDeviceList(std::cout);
     return 0;
   }
+
+  raiseDescriptorLimit();
 
   std::unique_ptr<SdrDevice> input;
   try {
@@ -82,7 +101,8 @@ int main(int argc, char* argv[]) {
   application->ioService->run();
 
   application->stop();
+  const int status = application->exitStatus();
   application.reset();
   logInfo("Closed successfully");
-  return 0;
+  return status;
 }

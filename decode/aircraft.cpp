@@ -300,7 +300,9 @@ void Aircraft::updateDisplayedValues(const Message& m, uint32_t s) {
 
 void Aircraft::updateFieldTable(const Message& m, uint32_t s) {
   fields.applyMessage(m, s);
-  if (m.has(MessageField::TAS)) fields.setInteger(kFieldTas, tasSmoothing.add(m.tas), s, m.time);
+  if (m.has(MessageField::TAS)) {
+    fields.setInteger(kFieldTas, tasSmoothing.add(m.tas, m.time), s, m.time);
+  }
 }
 
 bool Aircraft::isFresh(const TrackedValue<float>& value, uint32_t now) const {
@@ -309,7 +311,7 @@ bool Aircraft::isFresh(const TrackedValue<float>& value, uint32_t now) const {
 
 void Aircraft::updateHeading(const Message& m, uint32_t s) {
   const uint32_t t = m.time;
-  // Not a number would stick in the running mean and freeze the output for good.
+  // Not a number has no heading to show; the smoothing ignores it as well.
   if (!std::isfinite(m.hdg)) return;
   double h = m.hdg;
   const bool positionFresh = isFresh(latitude, t) && isFresh(longitude, t);
@@ -323,7 +325,10 @@ void Aircraft::updateHeading(const Message& m, uint32_t s) {
       h -= 360;
     }
   }
-  fields.setNumber(kFieldHeading, static_cast<float>(headingSmoothing.add(h)), s, t);
+  // A double just below 360 rounds to 360 as a float.
+  float heading = static_cast<float>(headingSmoothing.add(h, t));
+  if (heading >= 360.0f) heading = 0.0f;
+  fields.setNumber(kFieldHeading, heading, s, t);
 }
 
 void Aircraft::updateTemperature(const Message& m, uint32_t s) {

@@ -119,8 +119,10 @@ class Aircraft {
   uint8_t signalFill = 0;
   uint8_t signalNext = 0;
   TrailState trailState;
-  Smoother<int32_t> tasSmoothing{10};
-  Smoother<double> headingSmoothing{10.0};
+  // Trends clamped to 4 a second: above a standard-rate turn (3 degrees/s) and a brisk speed
+  // change (2 knots/s).
+  Smoother<int32_t> tasSmoothing{10, 4.0f};
+  Smoother<double, true> headingSmoothing{10.0, 4.0f};
 };
 
 // Six upper-case hexadecimal digits.

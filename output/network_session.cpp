@@ -45,7 +45,7 @@ std::shared_ptr<NetworkSession> NetworkSession::create(boost::asio::io_context& 
 }
 
 NetworkSession::NetworkSession(boost::asio::io_context& io, std::shared_ptr<NetworkServer> owner, bool sbs)
-    : tcpSocket(io), server(std::move(owner)), drainDeadline(io), enabled(!sbs), sbsMode(sbs) {}
+    : tcpSocket(io), server(std::move(owner)), drainTimer(io), enabled(!sbs), sbsMode(sbs) {}
 
 NetworkSession::~NetworkSession() = default;
 
@@ -136,14 +136,22 @@ void NetworkSession::startWrite() {
   gather.clear();
   for (size_t i = 0; i < inFlight; ++i) gather.emplace_back(boost::asio::buffer(*sendQueue[i]));
   writing = true;
-  boost::asio::async_write(tcpSocket, BufferRange{gather.data(), gather.data() + gather.size()},
-                           [self = shared_from_this()](const boost::system::error_code& error, size_t) {
-                             self->onWriteDone(error);
-                           });
+  partialBytes = 0;
+  // The completion condition sees each partial write, which is how a drain tells a slow client
+  // from one that has stopped reading.
+  boost::asio::async_write(
+      tcpSocket, BufferRange{gather.data(), gather.data() + gather.size()},
+      [this](const boost::system::error_code& error, size_t transferred) -> size_t {
+        partialBytes = transferred;
+        return boost::asio::transfer_all()(error, transferred);
+      },
+      [self = shared_from_this()](const boost::system::error_code& error, size_t) { self->onWriteDone(error); });
 }
 
 void NetworkSession::onWriteDone(const boost::system::error_code& error) {
   writing = false;
+  writtenBytes += partialBytes;
+  partialBytes = 0;
   for (; inFlight > 0 && !sendQueue.empty(); --inFlight) {
     heldBytes -= sendQueue.front()->size();
     sendQueue.pop_front();
@@ -169,9 +177,24 @@ void NetworkSession::finish() {
     close();
     return;
   }
-  drainDeadline.expires_after(drainTimeout);
-  drainDeadline.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-    if (!error) self->close();
+  drainEnd = std::chrono::steady_clock::now() + drainLimit;
+  progressAtCheck = writtenBytes + partialBytes;
+  stalledChecks = 0;
+  checkDrain();
+}
+
+void NetworkSession::checkDrain() {
+  drainTimer.expires_after(drainCheck);
+  drainTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    if (error || self->closed) return;
+    const uint64_t progress = self->writtenBytes + self->partialBytes;
+    self->stalledChecks = progress == self->progressAtCheck ? self->stalledChecks + 1 : 0;
+    self->progressAtCheck = progress;
+    if (self->stalledChecks >= drainStallChecks || std::chrono::steady_clock::now() >= self->drainEnd) {
+      self->close();
+      return;
+    }
+    self->checkDrain();
   });
 }
 
@@ -186,7 +209,7 @@ void NetworkSession::close() {
   if (closed) return;
   closed = true;
   boost::system::error_code ignored;
-  drainDeadline.cancel();
+  drainTimer.cancel();
   if (finishing) tcpSocket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
   tcpSocket.close(ignored);
   // Buffers of the outstanding write stay until its (cancelled) completion.

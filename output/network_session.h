@@ -49,9 +49,12 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   // Closes without a log line (the server is stopping).
   void close();
   // The server is stopping: sends what is queued, then closes without a log line. A client that
-  // does not take it within drainTimeout is closed anyway.
+  // takes nothing for drainStall, or has not taken everything after drainLimit, is closed anyway,
+  // so a stop never waits long for a client that has stopped reading.
   void finish();
-  static constexpr std::chrono::seconds drainTimeout{2};
+  static constexpr std::chrono::milliseconds drainCheck{100};
+  static constexpr int drainStallChecks = 3;
+  static constexpr std::chrono::seconds drainLimit{5};
 
   bool isEnabled() const { return enabled; }
   bool isClosed() const { return closed; }
@@ -64,6 +67,7 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   void onRead(const boost::system::error_code& error, size_t bytesRead);
   void startWrite();
   void onWriteDone(const boost::system::error_code& error);
+  void checkDrain();
   void handleSbsCommand();
   void sendSbsMessage(const uint8_t* payload, size_t length);
 
@@ -74,7 +78,10 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   std::string sessionName;
   bool closed = false;
   bool finishing = false;
-  boost::asio::steady_timer drainDeadline;
+  boost::asio::steady_timer drainTimer;
+  std::chrono::steady_clock::time_point drainEnd;
+  uint64_t progressAtCheck = 0;
+  int stalledChecks = 0;
   bool enabled;
   bool sbsMode;
 
@@ -83,5 +90,8 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   size_t inFlight = 0;
   size_t heldBytes = 0;
   bool writing = false;
+  // Bytes the socket has taken: whole writes plus the part of the current one.
+  uint64_t writtenBytes = 0;
+  size_t partialBytes = 0;
   std::vector<boost::asio::const_buffer> gather;
 };

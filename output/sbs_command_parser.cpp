@@ -21,8 +21,15 @@ SbsCommandParser::Event SbsCommandParser::feed(uint8_t b) {
       parserState = b == sbsStx ? 2 : 0;
       break;
     case 2:
-      store(b);
-      parserState = b == sbsDle ? 0 : 3;  // a command byte 0x10 is not accepted
+      if (b == sbsDle) {
+        // A command byte 0x10 is not accepted. This DLE is taken as the start of the hunt, so the
+        // second DLE of a doubled one is not: hunting from there would read the payload as framing.
+        parserState = 1;
+        payloadLength = 0;
+      } else {
+        store(b);
+        parserState = 3;
+      }
       break;
     case 3:
       if (b == sbsDle) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the unit and end-to-end tests, the
-# statistics under ThreadSanitizer, and a bounded fuzzing run of the filter and decoder.
-#   VELKARO_FUZZ_SECONDS  fuzzing time (default 60; 0 skips it)
+# statistics under ThreadSanitizer, and a bounded fuzzing run of every outside input.
+#   VELKARO_FUZZ_SECONDS  fuzzing time of each target, all run at once (default 60; 0 skips it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -21,8 +21,8 @@ TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/velkaro_decode_tests --gtest_fil
 
 fuzz_seconds=${VELKARO_FUZZ_SECONDS:-60}
 if [[ "$fuzz_seconds" != 0 ]]; then
-  echo "== Fuzzing the filter and decoder for ${fuzz_seconds} s =="
+  echo "== Fuzzing every outside input for ${fuzz_seconds} s, all targets at once =="
   tools/fuzz/run.sh build-fuzz "$fuzz_seconds" >build-fuzz.log 2>&1 || { tail -50 build-fuzz.log; status=1; }
-  grep -E '^stat::number_of_executed_units|Done [0-9]+ runs' build-fuzz.log || true
+  grep -E '^\[[a-z_]+\] (stat::number_of_executed_units|Done [0-9]+ runs)' build-fuzz.log || true
 fi
 exit "$status"

@@ -6,6 +6,13 @@
 #include "sdr/rtl_device.h"
 #include "sdr/sdr_decoder.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 FileReader::FileReader(Application& application, std::string fileName, uint32_t rateFactor, uint32_t sampleSize)
     : application(application),
       fileName(std::move(fileName)),
@@ -18,6 +25,7 @@ FileReader::FileReader(Application& application, std::string fileName, uint32_t 
 FileReader::~FileReader() {
   // A thread still running would outlive the buffers it fills.
   stopFlag = true;
+  wakeReader();
   if (reader.joinable()) {
     if (reader.get_id() == std::this_thread::get_id()) {
       reader.detach();
@@ -25,6 +33,7 @@ FileReader::~FileReader() {
       reader.join();
     }
   }
+  closeFiles();
 }
 
 std::unique_ptr<SdrDecoder> FileReader::createDecoder(Application& owner) {
@@ -32,20 +41,33 @@ std::unique_ptr<SdrDecoder> FileReader::createDecoder(Application& owner) {
 }
 
 void FileReader::start() {
-  try {
-    input.open(fileName, std::ios::in | std::ios::binary);
-  } catch (const std::exception&) {
-    throw SdrFilereaderException("Can't open file " + fileName);
-  }
+  closeFiles();
+  wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd < 0) throw SdrFilereaderException("Can't open file " + fileName);
+  // Without O_NONBLOCK, opening a FIFO waits for its writer, and nothing could stop that wait.
+  fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   stopFlag = false;
   reader = std::thread([this] { readThread(); });
 }
 
 void FileReader::stop() {
   stopFlag = true;
+  wakeReader();
   // The reader ends the run itself at the end of the file, but the stop step that follows runs on
   // the main thread; only the reader itself must not wait for itself.
   if (reader.joinable() && reader.get_id() != std::this_thread::get_id()) reader.join();
+}
+
+void FileReader::wakeReader() {
+  if (wakeFd < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+}
+
+void FileReader::closeFiles() {
+  if (fd >= 0) ::close(fd);
+  if (wakeFd >= 0) ::close(wakeFd);
+  fd = wakeFd = -1;
 }
 
 uint32_t FileReader::convertBlock(const unsigned char* bytes, uint32_t length, uint32_t sampleSize,
@@ -65,21 +87,47 @@ uint32_t FileReader::convertBlock(const unsigned char* bytes, uint32_t length, u
   return pairs;
 }
 
+FileReader::ReadResult FileReader::readBlock(uint32_t& n) {
+  n = 0;
+  if (fd < 0) return ReadResult::Failed;
+  // Whole blocks, as from a file on disk, so a FIFO's short reads do not change what is decoded.
+  while (n < readBufferSize) {
+    // Wait first: a FIFO whose writer has not come yet reads as its end, but polls as nothing yet.
+    pollfd waits[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (::poll(waits, 2, -1) < 0 && errno != EINTR) return ReadResult::Failed;
+    if (stopFlag) return ReadResult::Stopped;
+    if (waits[0].revents == 0) continue;
+    const ssize_t got = ::read(fd, readBuffer.get() + n, readBufferSize - n);
+    if (got > 0) {
+      n += static_cast<uint32_t>(got);
+    } else if (got == 0) {
+      return ReadResult::EndOfFile;
+    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return ReadResult::Failed;
+    }
+  }
+  return ReadResult::Data;
+}
+
 void FileReader::readThread() {
+  bool failed = false;
   while (!stopFlag) {
-    input.read(reinterpret_cast<char*>(readBuffer.get()), readBufferSize);
-    const auto n = static_cast<uint32_t>(input.gcount());
-    // An unopened file fails without reaching its end, and so does a read error.
-    if (!input.is_open() || input.bad() || (input.fail() && !input.eof())) {
+    uint32_t n = 0;
+    const ReadResult result = readBlock(n);
+    if (result == ReadResult::Stopped) break;
+    if (result == ReadResult::Failed) {
+      // An unopened file, a directory or a read error; what was read before it has been decoded.
       logError("Error read file " + fileName);
+      failed = true;
       break;
     }
     if (n >= 2 * sampleSize) {
       const uint32_t pairs = convertBlock(readBuffer.get(), n, sampleSize, magnitudes.get());
       application.decoder->process(magnitudes.get(), 0, pairs, magnitudeRingSize);
     }
-    if (input.eof()) break;
+    if (result == ReadResult::EndOfFile) break;
   }
   stopFlag = true;
+  if (failed) application.setExitStatus(1);
   application.stop();
 }

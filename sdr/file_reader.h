@@ -1,12 +1,15 @@
 #pragma once
 // A recording of interleaved I/Q samples as a sample source: read once, as fast as the demodulator
 // goes, on its own thread; the end of the file ends the run.
+//
+// The file may be a FIFO fed by a live process, which can stall or not be opened by its writer
+// yet. The file is therefore opened without blocking and every wait for data also waits for the
+// stop, so a stop never has to wait for the writer.
 
 #include "sdr/sdr_device.h"
 
 #include <atomic>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,7 +30,7 @@ class FileReader : public SdrDevice {
 
   // Opens the file and starts the read thread; a file that cannot be read is reported by that thread.
   void start() override;
-  // Ends the read thread after its current block and joins it.
+  // Ends the read thread after its current block and joins it; a wait for data ends at once.
   void stop() override;
   uint32_t oversamplingFactor() override { return factor; }
   std::unique_ptr<SdrDecoder> createDecoder(Application& application) override;
@@ -36,13 +39,20 @@ class FileReader : public SdrDevice {
   static uint32_t convertBlock(const unsigned char* bytes, uint32_t length, uint32_t sampleSize, uint32_t* magnitudes);
 
  private:
+  enum class ReadResult { Data, EndOfFile, Failed, Stopped };
+
   void readThread();
+  // Fills the buffer up to a whole block unless the file ends first; n is the byte count read.
+  ReadResult readBlock(uint32_t& n);
+  void wakeReader();
+  void closeFiles();
 
   Application& application;
   std::thread reader;
   std::atomic<bool> stopFlag{false};
   std::string fileName;
-  std::ifstream input;
+  int fd = -1;
+  int wakeFd = -1;  // an eventfd the stop writes to
   uint32_t factor = 1;
   uint32_t sampleSize = 1;
   std::unique_ptr<unsigned char[]> readBuffer;

@@ -36,8 +36,9 @@ ParseResult parse(std::vector<std::string> args) {
   return result;
 }
 
-constexpr int goOn = 0;
-constexpr int stop = 1;
+constexpr int goOn = kCommandLineGoOn;
+constexpr int stop = kCommandLineStop;
+constexpr int error = kCommandLineError;
 
 struct Case {
   std::vector<std::string> args;
@@ -49,13 +50,13 @@ struct Case {
 TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
   const Case cases[] = {
       // option library errors
-      {{"--no-such-option"}, stop, "ERROR    Parse command line unrecognised option '--no-such-option'", {}},
-      {{"--beast", "abc"}, stop, "ERROR    Parse command line the argument ('abc') for option '--beast' is invalid", {}},
-      {{"--beast", "1", "--beast", "2"}, stop,
+      {{"--no-such-option"}, error, "ERROR    Parse command line unrecognised option '--no-such-option'", {}},
+      {{"--beast", "abc"}, error, "ERROR    Parse command line the argument ('abc') for option '--beast' is invalid", {}},
+      {{"--beast", "1", "--beast", "2"}, error,
        "ERROR    Parse command line option '--beast' cannot be specified more than once", {}},
-      {{"--add-reference-point", "1:2", "3:4"}, stop,
+      {{"--add-reference-point", "1:2", "3:4"}, error,
        "ERROR    Parse command line option '--add-reference-point' only takes a single argument", {}},
-      {{"--help", "--bogus"}, stop, "ERROR    Parse command line unrecognised option '--bogus'", {}},
+      {{"--help", "--bogus"}, error, "ERROR    Parse command line unrecognised option '--bogus'", {}},
       // airspy serial numbers
       {{"--airspy-sn", "0x1f"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.airspySerial, 31u);
@@ -71,12 +72,12 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_EQ(c.airspySerial, 0u);
          EXPECT_TRUE(c.useAirspy);
        }},
-      {{"--airspy-sn", "0x"}, stop, "ERROR    Can't parse AirSpy serial number", {}},
-      {{"--airspy-sn", "0x1FFFFFFFFFFFFFFFF"}, stop, "ERROR    Can't parse AirSpy serial number", {}},
-      {{"--airspy-sn", "123456789012345678901"}, stop, "ERROR    Can't parse AirSpy serial number", {}},
-      {{"--airspy-sn", "12a"}, stop, "ERROR    Can't parse AirSpy serial number", {}},
+      {{"--airspy-sn", "0x"}, error, "ERROR    Can't parse AirSpy serial number", {}},
+      {{"--airspy-sn", "0x1FFFFFFFFFFFFFFFF"}, error, "ERROR    Can't parse AirSpy serial number", {}},
+      {{"--airspy-sn", "123456789012345678901"}, error, "ERROR    Can't parse AirSpy serial number", {}},
+      {{"--airspy-sn", "12a"}, error, "ERROR    Can't parse AirSpy serial number", {}},
       // gains and linearity
-      {{"--airspy-lna", "10", "--airspy-linearity", "15"}, stop, "ERROR    Gains was selected manually", {}},
+      {{"--airspy-lna", "10", "--airspy-linearity", "15"}, error, "ERROR    Gains was selected manually", {}},
       {{"--airspy-linearity", "300"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyLinearity, 44); }},
       {{"--airspy-if", "7"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.airspyIfGain, 7u);
@@ -143,7 +144,7 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_FLOAT_EQ(c.referencePoint.latitude, 38.5f);
          EXPECT_FLOAT_EQ(c.referencePoint.longitude, -12.6f);
        }},
-      {{"--add-reference-point", "38.5"}, stop, "ERROR    Can't parse --add-reference-point parameters", {}},
+      {{"--add-reference-point", "38.5"}, error, "ERROR    Can't parse --add-reference-point parameters", {}},
       {{"--location", "36.27:-15.89"}, goOn, "INFO     Magnetic declination value was calculated",
        [](const Config& c) {
          EXPECT_TRUE(c.locationGiven);
@@ -156,9 +157,9 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_EQ(c.locationLat, 0.0f);
          EXPECT_EQ(c.locationLon, 0.0f);
        }},
-      {{"--location", "36.27"}, stop, "ERROR    Can't parse --location parameters", {}},
-      {{"--location", "36.27:-15.89:home"}, stop, "ERROR    Can't parse --location parameters", {}},
-      {{"--add-points", "1:2:A", "bad", "3:4"}, stop, "ERROR    Unable to parse additional point location: bad",
+      {{"--location", "36.27"}, error, "ERROR    Can't parse --location parameters", {}},
+      {{"--location", "36.27:-15.89:home"}, error, "ERROR    Can't parse --location parameters", {}},
+      {{"--add-points", "1:2:A", "bad", "3:4"}, error, "ERROR    Unable to parse additional point location: bad",
        [](const Config& c) {
          ASSERT_EQ(c.additionalPoints.size(), 1u);
          EXPECT_EQ(c.additionalPoints[0].label, "A");
@@ -195,18 +196,18 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_EQ(c.nmeaBaudRate, 4800);
        }},
       {{"--nmea-logfile", "/tmp/n.log"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.nmeaLogPath, ""); }},
-      {{"--nmea", "0:/dev/ttyS0:4800"}, stop, "ERROR    Incorrect ICAO address 0", {}},
-      {{"--nmea", "4CA2D1:/dev/ttyS0:fast"}, stop, "ERROR    Incorrect BaudRate value fast", {}},
-      {{"--nmea", "4CA2D1:/dev/ttyS0"}, stop, "ERROR    Invalid --nmea option format", {}},
+      {{"--nmea", "0:/dev/ttyS0:4800"}, error, "ERROR    Incorrect ICAO address 0", {}},
+      {{"--nmea", "4CA2D1:/dev/ttyS0:fast"}, error, "ERROR    Incorrect BaudRate value fast", {}},
+      {{"--nmea", "4CA2D1:/dev/ttyS0"}, error, "ERROR    Invalid --nmea option format", {}},
       // web authentication
       {{"--web-auth", "user:secret"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.webUser, "user");
          EXPECT_EQ(c.webPassword, "secret");
        }},
-      {{"--web-auth", ":secret"}, stop, "ERROR    Invalid --web-auth option format", {}},
-      {{"--web-auth", "user:"}, stop, "ERROR    Invalid --web-auth option format", {}},
-      {{"--web-auth", "user"}, stop, "ERROR    Invalid --web-auth option format", {}},
-      {{"--web-auth", "user:pa:ss"}, stop, "ERROR    Invalid --web-auth option format", {}},
+      {{"--web-auth", ":secret"}, error, "ERROR    Invalid --web-auth option format", {}},
+      {{"--web-auth", "user:"}, error, "ERROR    Invalid --web-auth option format", {}},
+      {{"--web-auth", "user"}, error, "ERROR    Invalid --web-auth option format", {}},
+      {{"--web-auth", "user:pa:ss"}, error, "ERROR    Invalid --web-auth option format", {}},
       // input files
       {{"--input-file", "airspy6:/tmp/a.iq"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.inputFile, "/tmp/a.iq");
@@ -222,13 +223,54 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_EQ(c.inputSampleSize, 1u);
          EXPECT_TRUE(c.useAirspy);
        }},
-      {{"--input-file", "wav:/tmp/a.iq"}, stop, "ERROR    Can't parse --input-file parameters", {}},
-      {{"--input-file", "rtl"}, stop, "ERROR    Can't parse --input-file parameters", {}},
-      {{"--input-file", "rtl:c:/a.iq"}, stop, "ERROR    Can't parse --input-file parameters", {}},
+      {{"--input-file", "wav:/tmp/a.iq"}, error, "ERROR    Can't parse --input-file parameters", {}},
+      {{"--input-file", "rtl"}, error, "ERROR    Can't parse --input-file parameters", {}},
+      {{"--input-file", "rtl:c:/a.iq"}, error, "ERROR    Can't parse --input-file parameters", {}},
       {{"--device-list", "--beast", "1"}, goOn, "", [](const Config& c) {
          EXPECT_TRUE(c.deviceList);
          EXPECT_EQ(c.beastPort, 1u);
        }},
+      // numbers are checked, not wrapped
+      {{"--beast", "-1"}, error,
+       "ERROR    Parse command line the argument ('-1') for option '--beast' must not be negative", {}},
+      {{"--avr", "70000"}, error,
+       "ERROR    Parse command line the argument ('70000') for option '--avr' is not a port number (1 to 65535, "
+       "or 0 for off)",
+       {}},
+      {{"--web", "65536"}, error,
+       "ERROR    Parse command line the argument ('65536') for option '--web' is not a port number (1 to 65535, or 0 for off)", {}},
+      {{"--msg", "65535", "--sbs10001", "0"}, goOn, "", [](const Config& c) {
+         EXPECT_EQ(c.msgPort, 65535u);
+         EXPECT_EQ(c.sbsPort, 0u);  // off
+       }},
+      {{"--filter-count", "-1"}, error,
+       "ERROR    Parse command line the argument ('-1') for option '--filter-count' must not be negative", {}},
+      {{"--flight-expire-time", "-5"}, error,
+       "ERROR    Parse command line the argument ('-5') for option '--flight-expire-time' must not be negative", {}},
+      {{"--filter-expire", "4294967296"}, error,
+       "ERROR    Parse command line the argument ('4294967296') for option '--filter-expire' is invalid", {}},
+      {{"--airspy-workers", "-1"}, error,
+       "ERROR    Parse command line the argument ('-1') for option '--airspy-workers' must not be negative", {}},
+      {{"--device-index", " -2"}, error,
+       "ERROR    Parse command line the argument (' -2') for option '--device-index' must not be negative", {}},
+      {{"--gain", "nan"}, error, "ERROR    Parse command line the argument ('nan') for option '--gain' is invalid", {}},
+      {{"--freq-correction", "-40"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.freqCorrection, -40); }},
+      {{"--nmea", "4CA2D1:/dev/ttyS0:-4800"}, error, "ERROR    Incorrect BaudRate value -4800", {}},
+      {{"--nmea", "4CA2D1:/dev/ttyS0:99999999999"}, error, "ERROR    Incorrect BaudRate value 99999999999", {}},
+      {{"--nmea", "1000000:/dev/ttyS0:4800"}, error, "ERROR    Incorrect ICAO address 1000000", {}},
+      // coordinates must lie on the earth
+      {{"--location", "nan:nan"}, error,
+       "ERROR    Invalid --location coordinates nan:nan (latitude -90 to 90, longitude -180 to 180)",
+       [](const Config& c) { EXPECT_FALSE(c.locationGiven); }},
+      {{"--location", "91:0"}, error,
+       "ERROR    Invalid --location coordinates 91:0 (latitude -90 to 90, longitude -180 to 180)", {}},
+      {{"--location", "0:-180.5"}, error,
+       "ERROR    Invalid --location coordinates 0:-180.5 (latitude -90 to 90, longitude -180 to 180)", {}},
+      {{"--location", "1e99:0"}, error,
+       "ERROR    Invalid --location coordinates 1e99:0 (latitude -90 to 90, longitude -180 to 180)", {}},
+      {{"--location", "-90:180"}, goOn, "INFO     Magnetic declination value was calculated", {}},
+      {{"--add-reference-point", "inf:0:x"}, error, "ERROR    Can't parse --add-reference-point parameters", {}},
+      {{"--add-points", "1:2", "0:200"}, error, "ERROR    Unable to parse additional point location: 0:200", {}},
   };
 
   for (const auto& c : cases) {
@@ -317,6 +359,49 @@ TEST(CommandLine, LatLonOptionLeavesLabelForTwoPieces) {
   EXPECT_EQ(label, "");
   EXPECT_FALSE(parseLatLonOption("1:2:3:4", label, lat, lon));
   EXPECT_FLOAT_EQ(lat, 3.0f);
+}
+
+// The option library's messages are filled in by replacing "%name%" markers until none is
+// left: an argument holding its own marker made that loop endless (and ever growing).
+TEST(CommandLine, ArgumentHoldingAMessageMarkerIsRefusedAndEnds) {
+  const Case cases[] = {
+      {{"--%canonical_option%"}, error,
+       "ERROR    Parse command line option '--%canonical_option%' or its value is not valid", {}},
+      {{"--beast", "%value%"}, error, "ERROR    Parse command line option '--beast' or its value is not valid", {}},
+      // A "%" where nothing is refused changes nothing.
+      {{"--db", "/data/100%value%.db"}, goOn, "",
+       [](const Config& c) { EXPECT_EQ(c.baseStationDbPath, "/data/100%value%.db"); }},
+  };
+  for (const Case& c : cases) {
+    const ParseResult result = parse(c.args);
+    EXPECT_EQ(result.status, c.status) << c.args[0];
+    ASSERT_FALSE(result.logged.empty()) << c.args[0];
+    if (!c.lastLine.empty()) {
+      EXPECT_EQ(result.logged.back(), c.lastLine) << c.args[0];
+    }
+    if (c.check) c.check(result.config);
+  }
+}
+
+// A 16-bit option's text was read by a digit loop that overflowed int on "3-65535" (seen under
+// the undefined-behaviour sanitizer); the whole 16-bit range still reads.
+TEST(CommandLine, SixteenBitOptionsReadTheirRangeOnly) {
+  const Case cases[] = {
+      {{"--airspy-workers", "3-65535"}, error,
+       "ERROR    Parse command line the argument ('3-65535') for option '--airspy-workers' is invalid", {}},
+      {{"--airspy-fecbits", "65536"}, error,
+       "ERROR    Parse command line the argument ('65536') for option '--airspy-fecbits' is invalid", {}},
+      {{"--airspy-decimation", "65535"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyDecimation, 255); }},
+  };
+  for (const Case& c : cases) {
+    const ParseResult result = parse(c.args);
+    EXPECT_EQ(result.status, c.status) << c.args[1];
+    ASSERT_FALSE(result.logged.empty()) << c.args[1];
+    if (!c.lastLine.empty()) {
+      EXPECT_EQ(result.logged.back(), c.lastLine) << c.args[1];
+    }
+    if (c.check) c.check(result.config);
+  }
 }
 
 }  // namespace

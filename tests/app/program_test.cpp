@@ -24,13 +24,22 @@ TEST(Program, ExitStatuses) {
       {{}, 0, ""},
       {{"--help"}, 0, ""},
       {{"-h"}, 0, ""},
-      {{"--beast", "x"}, 0, "ERROR    Parse command line "},
-      {{"--web-auth", "nopassword"}, 0, "ERROR    Invalid --web-auth option format"},
+      {{"--beast", "x"}, 2, "ERROR    Parse command line "},
+      {{"--no-such-option"}, 2, "ERROR    Parse command line unrecognised option"},
+      {{"--beast", "-1"}, 2, "ERROR    Parse command line the argument ('-1') for option '--beast' must not"},
+      {{"--avr", "70000"}, 2, "ERROR    Parse command line the argument ('70000') for option '--avr' is not a"},
+      {{"--location", "nan:nan"}, 2, "ERROR    Invalid --location coordinates nan:nan"},
+      {{"--web-auth", "nopassword"}, 2, "ERROR    Invalid --web-auth option format"},
+      {{"--input-file", "wav:x"}, 2, "ERROR    Can't parse --input-file parameters"},
+      {{"--input-file", "rtl:/nonexistent/velkaro.iq"}, 1, "INFO     Closed successfully"},
+      {{"--input-file", "rtl:/"}, 1, "INFO     Closed successfully"},
       {{"--device-index", "7"}, 1, "ERROR    Can't open device: "},
       {{"--airspy", "--beast", "30005"}, 1, "ERROR    Can't open device: "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0]);
+    std::string joined = "(none)";
+    if (!c.args.empty()) joined = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+    SCOPED_TRACE(joined);
     const ProgramResult r = runVelkaro(c.args);
     EXPECT_EQ(r.status, c.status);
     const auto texts = logTexts(r.output);

@@ -260,20 +260,179 @@ TEST(AircraftDistanceTest, UnitsAndReferencePoint) {
 }
 
 TEST(SmootherTest, FirstTenPassThenOutliersAreHeld) {
-  Smoother<int32_t> tas(10);
+  Smoother<int32_t> tas(10, 4.0f);
+  uint32_t t = kStart;
   const int32_t first[] = {200, 250, 240, 260, 250, 250, 250, 250, 250, 250};
-  for (int32_t x : first) EXPECT_EQ(tas.add(x), x);  // the first ten pass unchanged
-  EXPECT_EQ(tas.add(300), 250);                      // too far from the mean: held
-  EXPECT_EQ(tas.add(252), 252);
-  // The mean covers the newest ten only: after ten values of 300 it has moved on.
-  for (int i = 0; i < 10; ++i) tas.add(300);
-  EXPECT_NEAR(tas.runningMean(), 300.0, 1e-9);
-  EXPECT_EQ(tas.add(305), 305);
+  for (int32_t x : first) EXPECT_EQ(tas.add(x, ++t), x);  // the first ten pass unchanged
+  EXPECT_EQ(tas.add(300, ++t), 250);                      // too far from the trend: held
+  EXPECT_EQ(tas.add(252, ++t), 252);
+  // Only recent values count: after ten values of 300 the output has moved on.
+  for (int i = 0; i < 10; ++i) tas.add(300, ++t);
+  EXPECT_EQ(tas.value(), 300);
+  EXPECT_EQ(tas.add(305, ++t), 305);
 
-  Smoother<double> heading(10.0);
-  for (int i = 0; i < 10; ++i) heading.add(100.0);
-  EXPECT_DOUBLE_EQ(heading.add(109.5), 109.5);
-  EXPECT_DOUBLE_EQ(heading.add(125.0), 109.5);
+  Smoother<double, true> heading(10.0, 4.0f);
+  for (int i = 0; i < 10; ++i) heading.add(100.0, ++t);
+  EXPECT_DOUBLE_EQ(heading.add(109.5, ++t), 109.5);
+  EXPECT_DOUBLE_EQ(heading.add(125.0, ++t), 109.5);
+}
+
+// A series of (value, second), each sample marked with what the output must do.
+enum class Expect { Follow, MayLag, Hold };
+struct SmoothingSample {
+  double value;
+  uint32_t time;
+  Expect expect;
+};
+
+class Series {
+ public:
+  Series(double start, bool angle) : value(start), angle(angle) {}
+  // n samples of the current value, dt seconds apart: levelling out is followed at once.
+  Series& hold(int n, uint32_t dt) { return ramp(0, n, dt); }
+  // n samples changing by rate per second; the first may lag where a change begins.
+  Series& ramp(double rate, int n, uint32_t dt) {
+    for (int i = 0; i < n; ++i) {
+      value = normal(value + rate * dt);
+      add(value, dt, i == 0 && rate != 0 && rate != lastRate ? Expect::MayLag : Expect::Follow);
+    }
+    lastRate = rate;
+    return *this;
+  }
+  // One sample off by offset, dt after the last, in the current trend: it must be held.
+  Series& outlier(double offset, uint32_t dt) {
+    value = normal(value + lastRate * dt);
+    return add(normal(value + offset), dt, Expect::Hold);
+  }
+  // One sample of v, dt after the last.
+  Series& add(double v, uint32_t dt, Expect e) {
+    time += dt;
+    samples.push_back({v, time, e});
+    return *this;
+  }
+  std::vector<SmoothingSample> samples;
+
+ private:
+  double normal(double v) const { return angle ? std::fmod(v + 720.0, 360.0) : v; }
+  double value;
+  bool angle;
+  double lastRate = 0;
+  uint32_t time = kStart;
+};
+
+struct SmoothingCase {
+  std::string name;
+  bool heading;  // else true airspeed
+  std::vector<SmoothingSample> samples;
+};
+
+TEST(SmootherTest, FollowsTurnsAndSpeedChangesAndHoldsOutliers) {
+  const Expect follow = Expect::Follow, held = Expect::Hold;
+  std::vector<SmoothingCase> cases = {
+      {"north crossed turning right", true, Series(340, true).hold(10, 2).ramp(2.5, 8, 2).samples},
+      {"north crossed turning left", true, Series(20, true).hold(10, 2).ramp(-2.5, 8, 2).samples},
+      {"jitter around north", true,
+       Series(0, true).hold(10, 1).add(359.5, 1, follow).add(0.4, 1, follow).add(359.8, 1, follow)
+           .add(1.0, 1, follow).samples},
+      {"outlier 90 off, straight", true,
+       Series(90, true).hold(12, 2).outlier(90, 2).hold(3, 2).samples},
+      {"outlier 180 off, straight", true,
+       Series(0, true).hold(12, 5).outlier(180, 5).hold(3, 5).samples},
+      {"outlier 90 off, 3/s turn, every s", true,
+       Series(300, true).hold(10, 1).ramp(3, 8, 1).outlier(90, 1).ramp(3, 5, 1).samples},
+      {"outlier 180 off, 3/s turn, every 5 s", true,
+       Series(300, true).hold(10, 5).ramp(3, 5, 5).outlier(180, 5).ramp(3, 5, 5).samples},
+      {"outliers 90 off, left 3/s turn, every 2 s", true,
+       Series(30, true).hold(10, 2).ramp(-3, 5, 2).outlier(-90, 2).ramp(-3, 3, 2).outlier(90, 2)
+           .ramp(-3, 3, 2).samples},
+      {"TAS outlier +40, steady", false,
+       Series(250, false).hold(12, 1).outlier(40, 1).hold(3, 1).samples},
+      {"TAS outlier +40, 2 kt/s ramp, every 5 s", false,
+       Series(250, false).hold(10, 5).ramp(2, 5, 5).outlier(40, 5).ramp(2, 3, 5).samples},
+      // The declination applied once a position is known: a step, followed one sample late.
+      {"heading step", true,
+       Series(90, true).hold(12, 1).add(102.7, 1, Expect::MayLag).add(102.7, 1, follow)
+           .add(102.9, 1, follow).samples},
+      // Two values a second apart make no trend of 12 degrees/s that would let an outlier in.
+      {"steep pair then outlier", true,
+       Series(90, true).hold(12, 5).add(120, 5, held).add(132, 1, follow).add(192, 5, held)
+           .add(133, 0, follow).samples},
+      // The old values say nothing after a minute of silence: the first new one is shown.
+      {"after a long silence", true,
+       Series(90, true).hold(12, 5).add(200, 90, follow).add(201, 5, follow).samples},
+      {"TAS after a long silence", false,
+       Series(250, false).hold(12, 5).add(180, 90, follow).samples},
+      // Copies from one second: a repeated outlier is not a change.
+      {"repeated outlier within one second", true,
+       Series(90, true).hold(12, 1).add(90.2, 0, follow).add(180, 0, held).add(180, 0, held)
+           .add(90.4, 1, follow).add(90.3, 0, follow).samples},
+  };
+  for (int rate : {1, 3, -1, -3}) {
+    for (uint32_t dt : {1u, 2u, 5u}) {
+      // Right turns start at 330, left ones at 30, and cross north; straight flight around.
+      const int n = static_cast<int>(90 / (std::abs(rate) * dt)) + 1;
+      cases.push_back({"turn " + std::to_string(rate) + "/s every " + std::to_string(dt) + " s",
+                       true,
+                       Series(rate > 0 ? 330 : 30, true).hold(10, dt).ramp(rate, n, dt).hold(4, dt)
+                           .samples});
+    }
+  }
+  for (int rate : {2, -2}) {
+    for (uint32_t dt : {1u, 5u}) {
+      cases.push_back({"TAS " + std::to_string(rate) + " kt/s every " + std::to_string(dt) + " s",
+                       false,
+                       Series(300, false).hold(10, dt).ramp(rate, 12, dt).hold(4, dt).samples});
+    }
+  }
+
+  for (const SmoothingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Smoother<double, true> heading(10.0, 4.0f);
+    Smoother<int32_t> tas(10, 4.0f);
+    double previous = 0;
+    for (size_t i = 0; i < c.samples.size(); ++i) {
+      const SmoothingSample& x = c.samples[i];
+      const double out = c.heading ? heading.add(x.value, x.time)
+                                   : tas.add(static_cast<int32_t>(x.value), x.time);
+      SCOPED_TRACE("sample " + std::to_string(i) + " value " + std::to_string(x.value));
+      if (c.heading) {
+        EXPECT_GE(out, 0.0);
+        EXPECT_LT(out, 360.0);
+      }
+      if (i < 10) {
+        EXPECT_EQ(out, x.value);  // the first ten pass whatever they are
+      } else if (x.expect == Expect::Hold) {
+        EXPECT_EQ(out, previous);
+      } else if (x.expect == Expect::Follow) {
+        EXPECT_EQ(out, x.value);
+      } else if (out != x.value) {
+        EXPECT_EQ(out, previous);  // one sample late where a change begins; the next follows
+      }
+      previous = out;
+    }
+  }
+}
+
+TEST_F(AircraftTest, SmoothedHeadingAndAirspeedFollowATurn) {
+  // Straight, then a right turn across north at 3 degrees/s while speeding up by 2 knots/s,
+  // reported every 5 s: 15 degrees a report, which only a trend against time keeps up with.
+  Message m = message(20, kIcao, kStart);
+  m.set(MessageField::HDG);
+  m.set(MessageField::TAS);
+  for (int i = 0; i < 24; ++i) {
+    const int turning = i < 10 ? 0 : i - 9;
+    m.time = kStart + 5 * i;
+    m.hdg = std::fmod(300.0 + 15.0 * turning, 360.0);
+    m.tas = 250 + 10 * turning;
+    if (i == 0) {
+      first(m, 1);
+    } else {
+      next(m, i + 1);
+    }
+    if (i == 10) continue;  // the turn begins: one report late at most
+    EXPECT_FLOAT_EQ(aircraft->fields[kFieldHeading].number, static_cast<float>(m.hdg)) << i;
+    EXPECT_EQ(aircraft->fields[kFieldTas].integer, m.tas) << i;
+  }
 }
 
 TEST_F(AircraftTest, HeadingIsCorrectedByTheDeclinationWhereThePositionIsFresh) {

@@ -78,6 +78,10 @@ class ChildProcess {
     }
     return true;
   }
+  void signal(int number) {
+    if (running()) kill(pid, number);
+  }
+  pid_t id() const { return pid; }
   // The exit status, or -1 after killing a program that did not end in time.
   int wait(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -123,20 +127,35 @@ inline uint16_t freeTcpPort() {
   return ntohs(address.sin_port);
 }
 
+// The synthesiser, built beside the program.
+inline std::string synthBinary() {
+  const std::string program = VELKARO_BINARY;
+  return program.substr(0, program.rfind('/') + 1) + "tools/synth/velkaro-synth";
+}
+
+// A socket connected to 127.0.0.1:port, or -1. A receive window set before the connect holds.
+inline int connectLoopback(uint16_t port, int receiveWindow = 0) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (receiveWindow > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveWindow, sizeof receiveWindow);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Connects to 127.0.0.1:port (retrying while the server comes up) and reads until it closes.
 class FeedClient {
  public:
   FeedClient(uint16_t port, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      fd = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(port);
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
-      close(fd);
-      fd = -1;
+      fd = connectLoopback(port);
+      if (fd >= 0) break;
       if (std::chrono::steady_clock::now() >= end) return;
       std::this_thread::sleep_for(20ms);
     }
@@ -169,6 +188,19 @@ class FeedClient {
   std::thread reader;
   std::mutex mutex;
   std::string received;
+};
+
+// A feed client that connects with a small receive window and never reads.
+class StalledClient {
+ public:
+  explicit StalledClient(uint16_t port) : fd(connectLoopback(port, 4096)) {}
+  ~StalledClient() {
+    if (fd >= 0) close(fd);
+  }
+  bool connected() const { return fd >= 0; }
+
+ private:
+  int fd = -1;
 };
 
 // Opens the write end of a FIFO once a reader has it open; -1 after the timeout.

@@ -21,14 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string synthBinary() {
-#ifdef VELKARO_SYNTH_BINARY
-  return VELKARO_SYNTH_BINARY;
-#else
-  return (fs::path(VELKARO_BINARY).parent_path() / "tools" / "synth" / "velkaro-synth").string();
-#endif
-}
-
 // Clean signals 20 dB above the noise, pulses on sample boundaries, no two transmissions in
 // the same air time; some extended squitters carry one or two inverted bits.
 const char* const scene = R"(duration 3

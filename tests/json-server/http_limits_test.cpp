@@ -14,6 +14,13 @@ using namespace std::chrono_literals;
 const std::string kEcho = R"({"req":"echo","data":{"x":"ok"}})";
 const std::string kEchoReply = "{\"status\":\"OK\",\"x\":\"ok\"}\n";
 
+// "[1,1,...,1]" of exactly `size` bytes (odd).
+std::string elementBomb(size_t size) {
+  std::string text = "[";
+  while (text.size() + 2 < size) text += "1,";
+  return text + "1]";
+}
+
 // The server still answers a fresh client promptly.
 void expectServing(uint16_t port) {
   const Reply reply = roundTrip(port, post("/json", kEcho), 2000ms);
@@ -38,6 +45,8 @@ TEST_F(HttpServerTest, MalformedAndOversizedRequestsGetA4xxAndAClose) {
       {"POST /json HTTP/1.1\r\nContent-Length: 2000000\r\n\r\n{", "HTTP/1.1 413 Payload Too Large"},
       {"POST /json HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n200000\r\n" + std::string(0x200000, 'c'),
        "HTTP/1.1 413 Payload Too Large"},
+      {post("/json", elementBomb(1000001)), "HTTP/1.1 413 Payload Too Large"},
+      {post("/json", std::string(HttpSession::bodyLimit + 1, ' ')), "HTTP/1.1 413 Payload Too Large"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.statusLine + " for " + c.request.substr(0, 40));
@@ -52,8 +61,31 @@ TEST_F(HttpServerTest, MalformedAndOversizedRequestsGetA4xxAndAClose) {
   // Just inside the limits.
   const Reply big = roundTrip(port, post("/json", kEcho, "X-Big: " + std::string(15000, 'b') + "\r\n"));
   EXPECT_EQ(big.body, kEchoReply);
-  const std::string padded = R"({"req":"echo","data":{"x":"ok"},"pad":")" + std::string(1000000, 'p') + "\"}";
+  const std::string head = R"({"req":"echo","data":{"x":"ok"},"pad":")";
+  const std::string padded = head + std::string(HttpSession::bodyLimit - head.size() - 2, 'p') + "\"}";
+  ASSERT_EQ(padded.size(), 65536u);
   EXPECT_EQ(roundTrip(port, post("/json", padded)).body, kEchoReply);
+  expectServing(port);
+}
+
+TEST_F(HttpServerTest, JsonBombsInsideTheBodyLimitAreRefusedByTheReader) {
+  startServer();
+  const std::string error = R"({"status":"ERROR","message":"Can't parse json <unspecified file>: )";
+  const struct {
+    std::string body;
+    std::string message;
+  } cases[] = {
+      {elementBomb(HttpSession::bodyLimit - 1), "too many elements"},
+      {R"({"req":"echo","data":{"x":"ok","list":)" + elementBomb(60001) + "}}", "too many elements"},
+      {std::string(HttpSession::bodyLimit, '['), "nesting too deep"},
+      {std::string(30000, '[') + std::string(30000, ']'), "nesting too deep"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body.substr(0, 40));
+    const Reply reply = roundTrip(port, post("/json", c.body));
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
+    EXPECT_EQ(reply.body, error + c.message + "\"}\n");
+  }
   expectServing(port);
 }
 

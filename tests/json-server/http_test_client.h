@@ -41,8 +41,20 @@ struct Reply {
 
 class Connection {
  public:
-  explicit Connection(uint16_t port) {
+  // `from` picks the client's address on the loopback network (127.0.0.2 ...) for tests that need
+  // clients at different addresses.
+  explicit Connection(uint16_t port, const char* from = nullptr) {
     fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+      sockaddr_in source{};
+      source.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &source.sin_addr);
+      if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof(source)) != 0) {
+        ::close(fd);
+        fd = -1;
+        return;
+      }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -126,6 +126,20 @@ TEST_F(PictureDirectoryTest, PhotoIsStreamedWithItsTagAndATouchChangesIt) {
   EXPECT_TRUE(readFile(out) == photo);
 }
 
+// Garbage behind a request whose file is still being streamed: the file goes out whole, then
+// the connection ends.
+TEST_F(PictureDirectoryTest, BadRequestBehindAStreamedFileLetsTheFileFinish) {
+  startServer(nullptr);
+  Connection connection(port);
+  ASSERT_TRUE(connection.send(get("/img/aircrafts/G-ABCD.jpg") + "GARBAGE\r\n\r\n"));
+  ASSERT_TRUE(connection.waitForClose());
+  const std::string all = connection.rest();
+  const size_t bodyAt = all.find("\r\n\r\n");
+  ASSERT_NE(bodyAt, std::string::npos);
+  EXPECT_EQ(all.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(all.substr(bodyAt + 4), std::string(70000, 'j'));
+}
+
 TEST_F(PictureDirectoryTest, NoRequestLeavesTheDirectory) {
   startServer(nullptr);
   const char* const uris[] = {

@@ -350,6 +350,55 @@ TEST_F(NetworkServerTest, StopClosesEverythingAndTheIoServiceRunsOutOfWork) {
   EXPECT_FALSE(FeedClient(port).isConnected());
 }
 
+// At the stop, a client that has stopped reading is closed at once instead of holding the stop
+// up, while one that still takes data gets all of it, however long that takes.
+class StopDrainTest : public NetworkServerTest {
+ protected:
+  static constexpr size_t recordSize = 1000;
+  // More than the kernel takes in for a client (some MB on loopback), less than the backlog limit.
+  static constexpr uint32_t records = 3500;
+
+  std::shared_ptr<NetworkServer> serverWithBacklog(std::unique_ptr<FeedClient>& client) {
+    auto server = startServer(false);
+    ioThread.run();
+    client = std::make_unique<FeedClient>(server->boundPort(), 4096);
+    EXPECT_TRUE(waitFor([&] { return server->sessionCount() == 1; }));
+    for (uint32_t i = 0; i < records; ++i) broadcast(*server, i, recordSize);
+    EXPECT_TRUE(settle(ioThread));
+    return server;
+  }
+};
+
+TEST_F(StopDrainTest, ClientThatStoppedReadingIsClosedAtOnce) {
+  std::unique_ptr<FeedClient> stalled;
+  auto server = serverWithBacklog(stalled);
+  ASSERT_TRUE(ioThread.call([&] { server->stop(); }));
+  // Its close is the last work of the I/O thread.
+  EXPECT_TRUE(ioThread.ranOutOfWork(1s)) << "a client that stopped reading held the stop up";
+}
+
+TEST_F(StopDrainTest, ClientThatKeepsReadingGetsEverything) {
+  std::unique_ptr<FeedClient> slow;
+  auto server = serverWithBacklog(slow);
+  StreamChecker checker(recordSize);
+  std::thread reader([&] {
+    // About 4 MB/s: the drain takes several times the stall window.
+    slow->readUntilClosed(
+        [&](const char* d, size_t n) {
+          checker(d, n);
+          std::this_thread::sleep_for(1ms);
+        },
+        30s);
+  });
+  const auto stopped = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ioThread.call([&] { server->stop(); }));
+  reader.join();
+  EXPECT_GT(std::chrono::steady_clock::now() - stopped, NetworkSession::drainCheck * NetworkSession::drainStallChecks);
+  EXPECT_EQ(checker.total, records * recordSize);
+  EXPECT_EQ(checker.mismatches, 0u);
+  EXPECT_TRUE(ioThread.ranOutOfWork());
+}
+
 TEST_F(NetworkServerTest, PortInUseFailsTheStartWithTheBindError) {
   auto first = startServer(false);
   const uint32_t since = logMark();

@@ -1,5 +1,5 @@
-// The executable with each kind of input: a recording runs to its end, a missing one ends the run
-// normally, and without any receiver the program ends at once.
+// The executable with each kind of input: a recording runs to its end, one that cannot be read
+// ends the run in order but with a failure status, and without any receiver the program ends at once.
 
 #include "support/run_program.h"
 
@@ -30,20 +30,29 @@ TEST(ProgramInput, RecordingEndsTheRun) {
   const std::string rtl = writeNoise(dir / "noise.rtl", 3 * 131072 + 1);
   const std::string airspy = writeNoise(dir / "noise.as", 100000);
   const std::string missing = (dir / "missing.iq").string();
+  const std::string directory = (dir / "a-directory").string();
+  fs::create_directories(directory);
   struct Case {
     std::string option;
     std::string error;  // the one ERROR line expected, if any
+    int status;
   };
-  const Case cases[] = {
-      {"rtl:" + rtl, ""},
-      {"airspy10:" + airspy, ""},
-      {"airspy6:" + airspy, ""},
-      {"rtl:" + missing, "ERROR    Error read file " + missing},
+  std::vector<Case> cases = {
+      {"rtl:" + rtl, "", 0},
+      {"airspy10:" + airspy, "", 0},
+      {"airspy6:" + airspy, "", 0},
+      {"rtl:" + missing, "ERROR    Error read file " + missing, 1},
+      {"rtl:" + directory, "ERROR    Error read file " + directory, 1},
   };
+  if (geteuid() != 0) {  // root reads any file
+    const std::string locked = writeNoise(dir / "locked.iq", 1000);
+    fs::permissions(locked, fs::perms::none);
+    cases.push_back({"rtl:" + locked, "ERROR    Error read file " + locked, 1});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.option);
     const ProgramResult r = runVelkaro({"--input-file", c.option});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, c.status);
     const auto texts = logTexts(r.output);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.back(), "INFO     Closed successfully");

@@ -106,7 +106,7 @@ TEST(Scenario, ParsesAircraftAndReportsTheLineOfAnError) {
   ASSERT_EQ(s.flips.size(), 1u);
   EXPECT_EQ(s.flips[0].bits, (std::vector<int>{5, 9}));
   ASSERT_EQ(s.aircraft.size(), 1u);
-  const SynthAircraftSpec& a = s.aircraft[0];
+  const SynthAircraftParams& a = s.aircraft[0];
   EXPECT_EQ(a.address, 0xABCDEFu);
   EXPECT_EQ(a.callsign, "KLM 12");
   EXPECT_EQ(a.squawk, 07700u);

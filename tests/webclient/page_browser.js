@@ -136,8 +136,10 @@ async function main() {
       if (tab === 'map') {
         // Until the "api" command exists a METAR request fails, and a failed one clears its line.
         await page.fill('#airportInput', 'eham');
+        // Waiting starts before the click: the reply may come before the click has returned.
+        const metarReply = page.waitForResponse((r) => r.url().endsWith('/json') && r.request().postData().includes('metar'));
         await page.check('#showMetar');
-        await page.waitForResponse((r) => r.url().endsWith('/json') && r.request().postData().includes('metar'));
+        await metarReply;
         await page.waitForFunction(() => document.getElementById('metarLine').hidden, null, { timeout: 5000 });
         await page.uncheck('#showMetar');
       }

@@ -15,16 +15,16 @@ double normalise(double degrees, double low) {
 
 }  // namespace
 
-SynthFlight::SynthFlight(const SynthAircraftSpec& spec)
-    : latitude(spec.latitude),
-      longitude(spec.longitude),
-      track(spec.track),
-      groundSpeed(spec.groundSpeed),
-      altitude(spec.altitude),
-      verticalRate(spec.surface ? 0 : spec.verticalRate),
-      turnRate(spec.turnRate),
-      hasTarget(spec.hasTargetAltitude),
-      target(spec.targetAltitude) {}
+SynthFlight::SynthFlight(const SynthAircraftParams& params)
+    : latitude(params.latitude),
+      longitude(params.longitude),
+      track(params.track),
+      groundSpeed(params.groundSpeed),
+      altitude(params.altitude),
+      verticalRate(params.surface ? 0 : params.verticalRate),
+      turnRate(params.turnRate),
+      hasTarget(params.hasTargetAltitude),
+      target(params.targetAltitude) {}
 
 void SynthFlight::advanceTo(double seconds) {
   while (time < seconds) {

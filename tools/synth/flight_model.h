@@ -5,7 +5,7 @@
 #include "tools/synth/scenario.h"
 
 struct SynthFlight {
-  explicit SynthFlight(const SynthAircraftSpec& spec);
+  explicit SynthFlight(const SynthAircraftParams& params);
 
   // Moves the state forward to `seconds` (never backwards).
   void advanceTo(double seconds);

@@ -58,7 +58,7 @@ class LineParser {
   int line;
 };
 
-void setAircraftKey(SynthAircraftSpec& a, const std::string& key, const std::string& value, const LineParser& p) {
+void setAircraftKey(SynthAircraftParams& a, const std::string& key, const std::string& value, const LineParser& p) {
   if (key == "callsign") {
     if (value.size() > 8) p.fail("callsign longer than 8 characters");
     std::string upper;
@@ -112,7 +112,7 @@ void parseLine(SynthScenario& s, std::vector<std::string>& words, const LinePars
   };
   if (keyword == "aircraft") {
     if (words.size() < 2) p.fail("aircraft needs an address");
-    SynthAircraftSpec a;
+    SynthAircraftParams a;
     if (words[1].size() != 6) p.fail("address must be six hex digits: \"" + words[1] + "\"");
     a.address = static_cast<uint32_t>(p.integer(words[1], 16, 0xFFFFFF));
     for (size_t i = 2; i < words.size(); ++i) {

@@ -13,7 +13,7 @@ class SynthScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct SynthAircraftSpec {
+struct SynthAircraftParams {
   uint32_t address = 0;
   std::string callsign;         // up to 8 of A-Z, 0-9, blank; empty sends no identification
   uint32_t squawk = 01200;      // four octal digits
@@ -64,7 +64,7 @@ struct SynthScenario {
   double modeAcRate = 0;
   uint32_t interrogatorCode = 0;    // DF 11 parity overlay, 0 .. 79
   std::vector<SynthFlip> flips;
-  std::vector<SynthAircraftSpec> aircraft;
+  std::vector<SynthAircraftParams> aircraft;
 };
 
 // Throws SynthScenarioError with the line number and the reason.

@@ -32,23 +32,23 @@ double speedOfSoundKnots(double feet) {
 SynthTraffic::SynthTraffic(const SynthScenario& scenario, uint32_t oversamplingFactor)
     : scenario(scenario), samplesPerUs(2.0 * oversamplingFactor), random(scenario.seed * 0x2545F4914F6CDD1Dull + 7) {
   aircraft.reserve(scenario.aircraft.size());
-  for (const auto& spec : scenario.aircraft) {
-    const double frequency = spec.hasFrequency ? spec.frequencyHz
+  for (const auto& params : scenario.aircraft) {
+    const double frequency = params.hasFrequency ? params.frequencyHz
                                                : random.uniform(-scenario.maxFrequencyOffsetHz, scenario.maxFrequencyOffsetHz);
-    aircraft.push_back(AircraftRun{&spec, SynthFlight(spec), frequency,
-                                   spec.modeAcRate >= 0 ? spec.modeAcRate : scenario.modeAcRate});
+    aircraft.push_back(AircraftRun{&params, SynthFlight(params), frequency,
+                                   params.modeAcRate >= 0 ? params.modeAcRate : scenario.modeAcRate});
   }
   for (size_t i = 0; i < aircraft.size(); ++i) {
-    const SynthAircraftSpec& spec = *aircraft[i].spec;
+    const SynthAircraftParams& params = *aircraft[i].params;
     std::vector<Kind> kinds;
-    if (spec.adsb && !spec.callsign.empty()) kinds.push_back(Kind::Identification);
-    if (spec.adsb && !spec.surface) {
+    if (params.adsb && !params.callsign.empty()) kinds.push_back(Kind::Identification);
+    if (params.adsb && !params.surface) {
       kinds.push_back(Kind::AirbornePosition);
       kinds.push_back(Kind::Velocity);
     }
-    if (spec.adsb && spec.surface) kinds.push_back(Kind::SurfacePosition);
-    if (spec.allCall) kinds.push_back(Kind::AllCall);
-    if (spec.replyRate > 0) kinds.push_back(Kind::Reply);
+    if (params.adsb && params.surface) kinds.push_back(Kind::SurfacePosition);
+    if (params.allCall) kinds.push_back(Kind::AllCall);
+    if (params.replyRate > 0) kinds.push_back(Kind::Reply);
     if (aircraft[i].modeAcRate > 0) kinds.push_back(Kind::ModeAc);
     for (Kind kind : kinds) schedule(i, kind, random.uniform() * interval(aircraft[i], kind));
   }
@@ -57,7 +57,7 @@ SynthTraffic::SynthTraffic(const SynthScenario& scenario, uint32_t oversamplingF
 void SynthTraffic::schedule(size_t index, Kind kind, double time) { events.push(Event{time, eventOrder++, index, kind}); }
 
 double SynthTraffic::interval(const AircraftRun& run, Kind kind) {
-  const bool standing = run.spec->surface && run.spec->groundSpeed <= 0;
+  const bool standing = run.params->surface && run.params->groundSpeed <= 0;
   switch (kind) {
     case Kind::Identification:
       return standing ? random.uniform(9.8, 10.2) : random.uniform(4.8, 5.2);
@@ -69,7 +69,7 @@ double SynthTraffic::interval(const AircraftRun& run, Kind kind) {
     case Kind::AllCall:
       return random.uniform(0.8, 1.2);
     case Kind::Reply:
-      return random.exponential(1 / run.spec->replyRate);
+      return random.exponential(1 / run.params->replyRate);
     case Kind::ModeAc:
       return random.exponential(1 / run.modeAcRate);
   }
@@ -113,8 +113,8 @@ void SynthTraffic::placeOne() {
 
   tx.index = placed++;
   applyErrors(tx);
-  tx.levelDb = run.spec->levelDb;
-  if (run.spec->levelJitterDb > 0) tx.levelDb += random.uniform(-run.spec->levelJitterDb, run.spec->levelJitterDb);
+  tx.levelDb = run.params->levelDb;
+  if (run.params->levelJitterDb > 0) tx.levelDb += random.uniform(-run.params->levelJitterDb, run.params->levelJitterDb);
   tx.amplitude = std::pow(10.0, (scenario.noiseFloorDbfs + tx.levelDb) / 20);
   tx.phase = random.uniform(0, 2 * M_PI);
   tx.frequencyHz = run.frequencyHz;
@@ -122,12 +122,12 @@ void SynthTraffic::placeOne() {
 }
 
 void SynthTraffic::encode(AircraftRun& run, Kind kind, SynthTransmission& tx) {
-  const SynthAircraftSpec& spec = *run.spec;
+  const SynthAircraftParams& params = *run.params;
   const SynthFlight& f = run.flight;
-  const uint32_t ca = spec.surface ? 4 : 5;
+  const uint32_t ca = params.surface ? 4 : 5;
   switch (kind) {
     case Kind::Identification:
-      tx.frame = synthIdentificationSquitter(spec.address, ca, spec.categorySet, spec.category, spec.callsign);
+      tx.frame = synthIdentificationSquitter(params.address, ca, params.categorySet, params.category, params.callsign);
       tx.kind = "ident";
       break;
     case Kind::AirbornePosition:
@@ -137,21 +137,21 @@ void SynthTraffic::encode(AircraftRun& run, Kind kind, SynthTransmission& tx) {
       const bool surface = kind == Kind::SurfacePosition;
       const SynthCpr cpr = synthEncodeCpr(f.latitude, f.longitude, odd, surface);
       if (surface) {
-        tx.frame = synthSurfacePositionSquitter(spec.address, ca, surfacePositionTypeCode, f.groundSpeed, f.track, odd, cpr);
+        tx.frame = synthSurfacePositionSquitter(params.address, ca, surfacePositionTypeCode, f.groundSpeed, f.track, odd, cpr);
         tx.kind = odd ? "surfpos-odd" : "surfpos-even";
       } else {
-        const uint32_t status = isAlertSquawk(spec.squawk) ? 1 : (spec.spi ? 3 : 0);
-        tx.frame = synthAirbornePositionSquitter(spec.address, ca, airbornePositionTypeCode, status, f.altitude, odd, cpr);
+        const uint32_t status = isAlertSquawk(params.squawk) ? 1 : (params.spi ? 3 : 0);
+        tx.frame = synthAirbornePositionSquitter(params.address, ca, airbornePositionTypeCode, status, f.altitude, odd, cpr);
         tx.kind = odd ? "airpos-odd" : "airpos-even";
       }
       break;
     }
     case Kind::Velocity:
-      tx.frame = synthVelocitySquitter(spec.address, ca, f.groundSpeed, f.track, f.verticalRate, spec.gnssMinusBaro);
+      tx.frame = synthVelocitySquitter(params.address, ca, f.groundSpeed, f.track, f.verticalRate, params.gnssMinusBaro);
       tx.kind = "velocity";
       break;
     case Kind::AllCall:
-      tx.frame = synthAllCallReply(spec.address, ca, scenario.interrogatorCode);
+      tx.frame = synthAllCallReply(params.address, ca, scenario.interrogatorCode);
       tx.kind = "df11";
       break;
     case Kind::Reply:
@@ -161,11 +161,11 @@ void SynthTraffic::encode(AircraftRun& run, Kind kind, SynthTransmission& tx) {
       const bool modeC = run.nextModeC;
       run.nextModeC = !modeC;
       tx.modeAc = true;
-      tx.modeAcPulses = (modeC ? synthGillhamPulses(f.altitude) : synthSquawkPulses(spec.squawk)) | (spec.spi ? 0x80 : 0);
+      tx.modeAcPulses = (modeC ? synthGillhamPulses(f.altitude) : synthSquawkPulses(params.squawk)) | (params.spi ? 0x80 : 0);
       tx.frame.length = 2;
       tx.frame.bytes[0] = static_cast<uint8_t>(tx.modeAcPulses >> 8);
       tx.frame.bytes[1] = static_cast<uint8_t>(tx.modeAcPulses & 0xFF);
-      tx.durationUs = (spec.spi ? 24.65 : 20.3) + 0.45;
+      tx.durationUs = (params.spi ? 24.65 : 20.3) + 0.45;
       tx.kind = modeC ? "modec" : "modea";
       return;
     }
@@ -174,38 +174,38 @@ void SynthTraffic::encode(AircraftRun& run, Kind kind, SynthTransmission& tx) {
 }
 
 void SynthTraffic::encodeReply(AircraftRun& run, SynthTransmission& tx) {
-  const SynthAircraftSpec& spec = *run.spec;
+  const SynthAircraftParams& params = *run.params;
   const SynthFlight& f = run.flight;
-  const uint32_t fs = synthFlightStatus(spec.surface, isAlertSquawk(spec.squawk), spec.spi);
+  const uint32_t fs = synthFlightStatus(params.surface, isAlertSquawk(params.squawk), params.spi);
   const uint32_t altitudeField = synthAc13Field(f.altitude);
-  const uint32_t identityField = synthIdentityField(synthSquawkPulses(spec.squawk));
+  const uint32_t identityField = synthIdentityField(synthSquawkPulses(params.squawk));
   const double u = random.uniform();
   if (u < 0.3) {
-    tx.frame = synthSurveillanceReply(4, spec.address, fs, altitudeField);
+    tx.frame = synthSurveillanceReply(4, params.address, fs, altitudeField);
     tx.kind = "df4";
     return;
   }
   if (u < 0.5) {
-    tx.frame = synthSurveillanceReply(5, spec.address, fs, identityField);
+    tx.frame = synthSurveillanceReply(5, params.address, fs, identityField);
     tx.kind = "df5";
     return;
   }
   const uint32_t df = u < 0.8 ? 20 : 21;
   uint32_t reg = run.nextRegister;
   run.nextRegister = (reg + 1) % 4;
-  if (reg == 0 && spec.callsign.empty()) reg = 2;
+  if (reg == 0 && params.callsign.empty()) reg = 2;
   uint64_t mb = 0;
   const char* name = "";
   switch (reg) {
     case 0:
-      mb = synthBds20(spec.callsign);
+      mb = synthBds20(params.callsign);
       name = "bds20";
       break;
     case 1: {
-      const double selected = spec.selectedAltitude >= 0 ? spec.selectedAltitude
-                              : spec.hasTargetAltitude    ? spec.targetAltitude
-                                                          : std::round(spec.altitude / 100) * 100;
-      mb = synthBds40(selected, selected, spec.qnh);
+      const double selected = params.selectedAltitude >= 0 ? params.selectedAltitude
+                              : params.hasTargetAltitude    ? params.targetAltitude
+                                                          : std::round(params.altitude / 100) * 100;
+      mb = synthBds40(selected, selected, params.qnh);
       name = "bds40";
       break;
     }
@@ -225,7 +225,7 @@ void SynthTraffic::encodeReply(AircraftRun& run, SynthTransmission& tx) {
       break;
     }
   }
-  tx.frame = synthCommBReply(df, spec.address, fs, df == 20 ? altitudeField : identityField, mb);
+  tx.frame = synthCommBReply(df, params.address, fs, df == 20 ? altitudeField : identityField, mb);
   tx.kind = (df == 20 ? std::string("df20-") : std::string("df21-")) + name;
 }
 

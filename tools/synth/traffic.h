@@ -54,7 +54,7 @@ class SynthTraffic {
     }
   };
   struct AircraftRun {
-    const SynthAircraftSpec* spec;
+    const SynthAircraftParams* params;
     SynthFlight flight;
     double frequencyHz;
     double modeAcRate;

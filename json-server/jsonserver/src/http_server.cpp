@@ -13,6 +13,7 @@
 #include <boost/property_tree/ptree.hpp>
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -37,14 +38,23 @@ void HttpServer::setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout
 
 void HttpServer::setPollPeriod(std::chrono::milliseconds period) { pollPeriod = period; }
 
+void HttpServer::setHeaderTimeout(std::chrono::milliseconds timeout) { headerTimeout = timeout; }
+
+void HttpServer::setMaxConnections(size_t count) { maxConnections = count; }
+
+void HttpServer::setAuthThrottle(const AuthThrottleSettings& settings, AuthThrottle::Log log) {
+  authThrottle = AuthThrottle(settings, std::move(log));
+}
+
 void HttpServer::start(int port) {
   if (!stopRequested) return;  // already running
   // A peer that has gone must make a write fail, not end the process.
   std::signal(SIGPIPE, SIG_IGN);
   ioContext.restart();
   server = std::make_unique<HttpSessionManager>(ioContext, *this);
+  server->setMaxConnections(maxConnections);
   if (!server->listen(port)) throw HttpServerException("Error set listening_port Cannot bind to port");
-  server->startPolling(pollPeriod, idleTimeout);
+  server->startPolling(pollPeriod, idleTimeout, headerTimeout);
   stopRequested = false;
   pollThread = std::thread([this] { pollLoop(); });
 }
@@ -88,6 +98,8 @@ void HttpServer::wakePoll() {
     if (server) server->pollAll();
   });
 }
+
+void HttpServer::onTick(std::chrono::steady_clock::time_point now) { authThrottle.sweep(now); }
 
 int HttpServer::onEvent(HttpSession& connection, int event) {
   const uint32_t now = hostSeconds();
@@ -138,7 +150,7 @@ std::shared_ptr<HttpRequest> HttpServer::buildRequest(HttpSession& connection, u
 }
 
 int HttpServer::handleRequest(const std::shared_ptr<HttpRequest>& request) {
-  if (!auth.empty() && !checkAuthorization(*request)) {
+  if (!auth.empty() && !authorize(request)) {
     sendUnauthorized(request);
     return HTTP_DONE;
   }
@@ -150,6 +162,15 @@ int HttpServer::handleRequest(const std::shared_ptr<HttpRequest>& request) {
   }
   if (request->uri == "/json") return handleJson(request);
   return HTTP_NOT_HANDLED;
+}
+
+bool HttpServer::authorize(const std::shared_ptr<HttpRequest>& request) {
+  // Without credentials it is the challenge every browser starts with, not a guess.
+  if (!hasRequestHeader(*request, "Authorization")) return false;
+  const bool accepted = checkAuthorization(*request);
+  const auto hold = authThrottle.attempt(request->remoteIp, accepted, std::chrono::steady_clock::now());
+  if (hold.count() > 0 && request->connection) request->connection->holdReplies(hold);
+  return accepted;
 }
 
 bool HttpServer::checkAuthorization(const HttpRequest& request) const {

@@ -3,6 +3,7 @@
 // Basic authentication, the "/json" command registry and the pending-response registry.
 
 #include "app/host_clock.h"
+#include "json-server/jsonserver/src/auth_throttle.h"
 #include "json-server/jsonserver/src/http_request.h"
 #include "json-server/jsonserver/src/http_response.h"
 #include "json-server/jsonserver/src/web_file_table.h"
@@ -69,9 +70,13 @@ class HttpServer {
   void addStaticDirectory(const std::string& urlPrefix, const std::string& directory, bool convertBmp);
   // "user:password" turns Basic authentication on; empty turns it off.
   void setAuth(const std::string& userColonPassword);
-  // Test knobs: idle close (30 s) and poll period (100 ms).
+  // Test knobs: idle close (30 s), poll period (100 ms), the deadline of a request header from
+  // its first byte (10 s), the connection cap (512) and the hold of failed passwords.
   void setIdleTimeout(std::chrono::milliseconds timeout);
   void setPollPeriod(std::chrono::milliseconds period);
+  void setHeaderTimeout(std::chrono::milliseconds timeout);
+  void setMaxConnections(size_t count);
+  void setAuthThrottle(const AuthThrottleSettings& settings, AuthThrottle::Log log = AuthThrottle::Log());
 
   // Listens on every local address and starts the poll thread. Port 0 takes a free port
   // (listeningPort tells which). Throws HttpServerException when the port cannot be bound.
@@ -112,7 +117,10 @@ class HttpServer {
   friend class HttpSessionManager;
 
   void pollLoop();
+  // Every poll tick, on the poll thread.
+  void onTick(std::chrono::steady_clock::time_point now);
   int handleRequest(const std::shared_ptr<HttpRequest>& request);
+  bool authorize(const std::shared_ptr<HttpRequest>& request);
   bool checkAuthorization(const HttpRequest& request) const;
   void sendUnauthorized(const std::shared_ptr<HttpRequest>& request);
   int handleJson(const std::shared_ptr<HttpRequest>& request);
@@ -142,6 +150,9 @@ class HttpServer {
   const WebFileTable* webFiles;
   uint32_t startTime;
   std::string auth;
+  AuthThrottle authThrottle;  // poll thread only
   std::chrono::milliseconds idleTimeout{30000};
   std::chrono::milliseconds pollPeriod{100};
+  std::chrono::milliseconds headerTimeout{10000};
+  size_t maxConnections = 512;
 };

@@ -35,7 +35,12 @@ const char* reasonPhrase(int code) {
 
 HttpSession::HttpSession(boost::asio::ip::tcp::socket socket, HttpServer& server,
                          std::function<void(HttpSession&)> onClosed)
-    : socket(std::move(socket)), server(server), onClosed(std::move(onClosed)), lastTraffic(Clock::now()) {
+    : socket(std::move(socket)),
+      server(server),
+      onClosed(std::move(onClosed)),
+      holdTimer(this->socket.get_executor()),
+      lastTraffic(Clock::now()),
+      requestStart(lastTraffic) {
   boost::system::error_code error;
   const auto peer = this->socket.remote_endpoint(error);
   if (!error) {
@@ -59,6 +64,7 @@ void HttpSession::newParser() {
   parser->body_limit(bodyLimit);
   parser->eager(true);
   continueSent = false;
+  requestStarted = false;
 }
 
 void HttpSession::readMore() {
@@ -85,7 +91,7 @@ void HttpSession::onRead(const boost::system::error_code& error, size_t bytes) {
   }
   buffer.commit(bytes);
   lastTraffic = Clock::now();
-  if (lingering) {
+  if (lingering || discarding) {
     buffer.consume(buffer.size());
     readMore();
     return;
@@ -98,6 +104,10 @@ void HttpSession::parseBuffered() {
     if (buffer.size() == 0) {
       readMore();
       return;
+    }
+    if (!requestStarted) {
+      requestStarted = true;
+      requestStart = Clock::now();
     }
     boost::system::error_code error;
     const size_t used = parser->put(buffer.data(), error);
@@ -134,7 +144,13 @@ void HttpSession::parseBuffered() {
 void HttpSession::onRequestComplete() {
   currentRequest = parser->release();
   parser.reset();
+  answered = true;
   statusCode = 0;
+  if (!response) {
+    // (A request behind a pending reply is dropped: it must not change how that reply is written.)
+    headOnly = currentRequest.method() == http::verb::head;
+    headEnded = false;
+  }
   int result = HTTP_NOT_HANDLED;
   try {
     result = server.onEvent(*this, HTTP_EVENT_REQUEST);
@@ -186,9 +202,15 @@ void HttpSession::answerByItself() {
 void HttpSession::rejectRequest(int code) {
   parser.reset();
   if (response) {
-    close();
+    // A reply still under way goes out whole first; what came behind it cannot be answered, so
+    // the connection ends with that reply (as every pending reply's does). Reading goes on only to
+    // see the client leave.
+    discarding = true;
+    buffer.consume(buffer.size());
+    readMore();
     return;
   }
+  headOnly = false;  // the request was not understood
   const std::string body = std::to_string(code) + " " + reasonPhrase(code);
   statusCode = 0;
   sendStatus(code);
@@ -201,7 +223,8 @@ void HttpSession::rejectRequest(int code) {
   flush();
 }
 
-void HttpSession::poll(Clock::time_point now, std::chrono::milliseconds idleTimeout) {
+void HttpSession::poll(Clock::time_point now, std::chrono::milliseconds idleTimeout,
+                       std::chrono::milliseconds headerTimeout) {
   if (closed) return;
   if (lingering) {
     if (now >= lingerUntil) close();
@@ -211,8 +234,26 @@ void HttpSession::poll(Clock::time_point now, std::chrono::milliseconds idleTime
     close();
     return;
   }
+  if (parser && requestStarted && !parser->is_header_done() && now - requestStart > headerTimeout) {
+    close();
+    return;
+  }
   deliverPoll();
 }
+
+void HttpSession::holdReplies(std::chrono::milliseconds delay) {
+  if (closed) return;
+  held = true;
+  holdTimer.expires_after(delay);
+  holdTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    if (error || self->closed) return;
+    self->held = false;
+    self->deliverPoll();
+    self->flush();
+  });
+}
+
+bool HttpSession::isIdle() const { return !closed && !response && !writing && (outgoing.empty() || held); }
 
 void HttpSession::deliverPoll() {
   // A pending reply is driven only once what it wrote before has gone: a file is read no faster
@@ -248,10 +289,24 @@ void HttpSession::sendHeader(const std::string& name, const std::string& value) 
   outgoing += "\r\n";
 }
 
-void HttpSession::write(const std::string& bytes) { outgoing += bytes; }
+void HttpSession::write(const std::string& bytes) {
+  if (!headOnly) {
+    outgoing += bytes;
+    return;
+  }
+  // A reply to HEAD ends with the empty line after its headers, which every reply writes first
+  // (its body may follow in the same piece): a body would be read as the start of the next reply.
+  if (headEnded) return;
+  if (bytes.compare(0, 2, "\r\n") == 0) {
+    outgoing += "\r\n";
+    headEnded = true;
+    return;
+  }
+  outgoing += bytes;
+}
 
 void HttpSession::flush() {
-  if (closed || writing) return;
+  if (closed || writing || held) return;
   if (outgoing.empty()) {
     if (closeAfterFlush) {
       closeGracefully();
@@ -304,6 +359,7 @@ void HttpSession::close() {
   if (closed) return;
   closed = true;
   boost::system::error_code error;
+  holdTimer.cancel();
   socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, error);
   socket.close(error);
   reportClose();

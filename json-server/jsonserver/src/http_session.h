@@ -4,6 +4,7 @@
 // on the poll thread; nothing here is touched from another thread.
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -23,9 +24,13 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   using Clock = std::chrono::steady_clock;
   using Request = boost::beast::http::request<boost::beast::http::string_body>;
 
-  // Beyond these a request gets a 4xx reply and the connection is closed.
+  // Beyond these a request gets a 4xx reply and the connection is closed. Only "/json" takes a
+  // body, and its commands' bodies are under 1 kB.
   static constexpr uint32_t headerLimit = 16 * 1024;
-  static constexpr uint64_t bodyLimit = 1024 * 1024;
+  static constexpr uint64_t bodyLimit = 64 * 1024;
+  // A header not whole this long after its first byte closes the connection: a client that
+  // trickles bytes would otherwise hold its descriptor for ever.
+  static constexpr std::chrono::milliseconds defaultHeaderTimeout{10000};
 
   HttpSession(boost::asio::ip::tcp::socket socket, HttpServer& server, std::function<void(HttpSession&)> onClosed);
   ~HttpSession();
@@ -34,11 +39,25 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // Closes at once; the close event reaches the server exactly once.
   void close();
   bool isClosed() const { return closed; }
-  // Called on every poll tick and on wake-ups: the idle close and the pending reply.
-  void poll(Clock::time_point now, std::chrono::milliseconds idleTimeout);
+  // Called on every poll tick and on wake-ups: the idle close, the header deadline and the
+  // pending reply.
+  void poll(Clock::time_point now, std::chrono::milliseconds idleTimeout,
+            std::chrono::milliseconds headerTimeout = defaultHeaderTimeout);
+  // Writes nothing for this long; what is queued meanwhile goes out afterwards.
+  void holdReplies(std::chrono::milliseconds delay);
+  // Neither sending a reply nor holding a pending one: closing it loses nothing but a wait
+  // (a held reply counts as idle, it is an answer to a failed password).
+  bool isIdle() const;
+  // When the current request's first byte came; for a connection between requests, when its last
+  // request's did; for one that has sent nothing, when it was accepted.
+  Clock::time_point requestBegan() const { return requestStart; }
+  // Has had a request answered and sent nothing of the next one yet: a page's kept-alive
+  // connection between its polls, the last an idle connection to be closed for room.
+  bool isBetweenRequests() const { return answered && !requestStarted && !held && !lingering; }
 
   // Reply primitives. The status line is written once per reply; a header before any status line
-  // writes "HTTP/1.1 200 OK" first.
+  // writes "HTTP/1.1 200 OK" first. The first write after the headers starts with the empty line;
+  // in a reply to HEAD nothing after that line is sent.
   void sendStatus(int code);
   void sendHeader(const std::string& name, const std::string& value);
   void write(const std::string& bytes);
@@ -86,8 +105,16 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   bool closeAfterFlush = false;  // close once every queued byte has gone
   bool pollsDone = false;        // a pending reply has ended: no more polls
   bool lingering = false;        // send side shut down; draining what the peer still sends
+  bool discarding = false;       // a bad request behind a pending reply: input is thrown away
   bool closed = false;
   bool closeReported = false;
+  bool headOnly = false;   // the reply being written answers HEAD: nothing goes after its empty line
+  bool headEnded = false;  // and that line has been written
+  bool requestStarted = false;  // a byte of the request the parser is on has arrived
+  bool answered = false;        // a request has been handled
+  bool held = false;            // holdReplies is in force
+  boost::asio::steady_timer holdTimer;
   Clock::time_point lastTraffic;
+  Clock::time_point requestStart;
   Clock::time_point lingerUntil;
 };

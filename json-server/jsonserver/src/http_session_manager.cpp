@@ -1,5 +1,6 @@
 #include "json-server/jsonserver/src/http_session_manager.h"
 
+#include "json-server/jsonserver/src/http_server.h"
 #include "json-server/jsonserver/src/http_session.h"
 
 #include <vector>
@@ -7,7 +8,7 @@
 using boost::asio::ip::tcp;
 
 HttpSessionManager::HttpSessionManager(boost::asio::io_context& ioContext, HttpServer& server)
-    : ioContext(ioContext), server(server), acceptor(ioContext), pollTimer(ioContext), acceptRetryTimer(ioContext) {}
+    : server(server), acceptor(ioContext), pollTimer(ioContext), acceptRetryTimer(ioContext) {}
 
 HttpSessionManager::~HttpSessionManager() = default;
 
@@ -41,6 +42,13 @@ void HttpSessionManager::accept() {
       });
       return;
     }
+    if (sessions.size() >= maxConnections && !closeOldestIdle()) {
+      boost::system::error_code ignored;
+      socket.shutdown(tcp::socket::shutdown_both, ignored);
+      socket.close(ignored);
+      accept();
+      return;
+    }
     auto session = std::make_shared<HttpSession>(std::move(socket), server,
                                                  [this](HttpSession& closed) { sessions.erase(&closed); });
     sessions.emplace(session.get(), session);
@@ -49,9 +57,29 @@ void HttpSessionManager::accept() {
   });
 }
 
-void HttpSessionManager::startPolling(std::chrono::milliseconds period, std::chrono::milliseconds idle) {
+bool HttpSessionManager::closeOldestIdle() {
+  // Trickled headers, silent connections and held answers go first, the one that began longest
+  // ago first; a page's kept-alive connection between its polls only when none of them is left,
+  // as clients that reconnect at once would otherwise always be younger.
+  const auto goesBefore = [](const HttpSession& a, const HttpSession& b) {
+    if (a.isBetweenRequests() != b.isBetweenRequests()) return !a.isBetweenRequests();
+    return a.requestBegan() < b.requestBegan();
+  };
+  std::shared_ptr<HttpSession> oldest;
+  for (const auto& entry : sessions) {
+    if (!entry.second->isIdle()) continue;
+    if (!oldest || goesBefore(*entry.second, *oldest)) oldest = entry.second;
+  }
+  if (!oldest) return false;
+  oldest->close();
+  return true;
+}
+
+void HttpSessionManager::startPolling(std::chrono::milliseconds period, std::chrono::milliseconds idle,
+                                      std::chrono::milliseconds header) {
   pollPeriod = period;
   idleTimeout = idle;
+  headerTimeout = header;
   pollTimer.expires_after(pollPeriod);
   pollTimer.async_wait([this](const boost::system::error_code& error) {
     if (!error && !stopped) tick();
@@ -63,8 +91,9 @@ void HttpSessionManager::tick() {
   std::vector<std::shared_ptr<HttpSession>> live;
   live.reserve(sessions.size());
   for (const auto& entry : sessions) live.push_back(entry.second);
-  for (const auto& session : live) session->poll(now, idleTimeout);
-  startPolling(pollPeriod, idleTimeout);
+  for (const auto& session : live) session->poll(now, idleTimeout, headerTimeout);
+  server.onTick(now);
+  startPolling(pollPeriod, idleTimeout, headerTimeout);
 }
 
 void HttpSessionManager::pollAll() {
@@ -74,7 +103,7 @@ void HttpSessionManager::pollAll() {
   for (const auto& entry : sessions) {
     if (entry.second->response) pending.push_back(entry.second);
   }
-  for (const auto& session : pending) session->poll(now, idleTimeout);
+  for (const auto& session : pending) session->poll(now, idleTimeout, headerTimeout);
 }
 
 void HttpSessionManager::closeAll() {
