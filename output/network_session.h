@@ -49,8 +49,8 @@ class NetworkSession : public std::enable_shared_from_this<NetworkSession> {
   // Closes without a log line (the server is stopping).
   void close();
   // The server is stopping: sends what is queued, then closes without a log line. A client that
-  // takes nothing for drainStall, or has not taken everything after drainLimit, is closed anyway,
-  // so a stop never waits long for a client that has stopped reading.
+  // takes nothing over drainStallChecks checks drainCheck apart, or has not taken everything after
+  // drainLimit, is closed anyway, so a stop never waits long for a client that has stopped reading.
   void finish();
   static constexpr std::chrono::milliseconds drainCheck{100};
   static constexpr int drainStallChecks = 3;

@@ -47,6 +47,31 @@ struct Case {
   std::function<void(const Config&)> check;
 };
 
+// Each case: its status, nothing printed, the version line first (unless the option library
+// refused the line), and its last logged line (or none but the version line).
+template <size_t N>
+void expectCases(const Case (&cases)[N]) {
+  for (const auto& c : cases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const ParseResult r = parse(c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(r.printed.empty());
+    ASSERT_FALSE(r.logged.empty());
+    const bool libraryError = r.logged.front().rfind("ERROR    Parse command line ", 0) == 0;
+    if (!libraryError) {
+      EXPECT_EQ(r.logged.front(), "INFO     Velkaro v.20170127");
+    }
+    if (c.lastLine.empty()) {
+      EXPECT_EQ(r.logged.size(), 1u) << r.logged.back();
+    } else {
+      EXPECT_EQ(r.logged.back(), c.lastLine);
+    }
+    if (c.check) c.check(r.config);
+  }
+}
+
 TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
   const Case cases[] = {
       // option library errors
@@ -273,25 +298,7 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
       {{"--add-points", "1:2", "0:200"}, error, "ERROR    Unable to parse additional point location: 0:200", {}},
   };
 
-  for (const auto& c : cases) {
-    std::string joined;
-    for (const auto& a : c.args) joined += a + " ";
-    SCOPED_TRACE(joined);
-    const ParseResult r = parse(c.args);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_TRUE(r.printed.empty());
-    ASSERT_FALSE(r.logged.empty());
-    const bool libraryError = r.logged.front().rfind("ERROR    Parse command line ", 0) == 0;
-    if (!libraryError) {
-      EXPECT_EQ(r.logged.front(), "INFO     Velkaro v.20170127");
-    }
-    if (c.lastLine.empty()) {
-      EXPECT_EQ(r.logged.size(), 1u) << r.logged.back();
-    } else {
-      EXPECT_EQ(r.logged.back(), c.lastLine);
-    }
-    if (c.check) c.check(r.config);
-  }
+  expectCases(cases);
 }
 
 TEST(CommandLine, HelpPrintsBannerAndOptionsAndCopiesNothing) {
@@ -372,15 +379,7 @@ TEST(CommandLine, ArgumentHoldingAMessageMarkerIsRefusedAndEnds) {
       {{"--db", "/data/100%value%.db"}, goOn, "",
        [](const Config& c) { EXPECT_EQ(c.baseStationDbPath, "/data/100%value%.db"); }},
   };
-  for (const Case& c : cases) {
-    const ParseResult result = parse(c.args);
-    EXPECT_EQ(result.status, c.status) << c.args[0];
-    ASSERT_FALSE(result.logged.empty()) << c.args[0];
-    if (!c.lastLine.empty()) {
-      EXPECT_EQ(result.logged.back(), c.lastLine) << c.args[0];
-    }
-    if (c.check) c.check(result.config);
-  }
+  expectCases(cases);
 }
 
 // A 16-bit option's text was read by a digit loop that overflowed int on "3-65535" (seen under
@@ -393,15 +392,7 @@ TEST(CommandLine, SixteenBitOptionsReadTheirRangeOnly) {
        "ERROR    Parse command line the argument ('65536') for option '--airspy-fecbits' is invalid", {}},
       {{"--airspy-decimation", "65535"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyDecimation, 255); }},
   };
-  for (const Case& c : cases) {
-    const ParseResult result = parse(c.args);
-    EXPECT_EQ(result.status, c.status) << c.args[1];
-    ASSERT_FALSE(result.logged.empty()) << c.args[1];
-    if (!c.lastLine.empty()) {
-      EXPECT_EQ(result.logged.back(), c.lastLine) << c.args[1];
-    }
-    if (c.check) c.check(result.config);
-  }
+  expectCases(cases);
 }
 
 }  // namespace

@@ -23,35 +23,11 @@
 #include "json-server/jsonserver/src/http_server.h"
 #include "json-server/jsonserver/src/http_session.h"
 #include "tests/json-server/http_test_client.h"
+#include "tests/json-server/test_commands.h"
 
 namespace http_test {
 
 using boost::property_tree::ptree;
-
-class EchoCommand : public BaseCommand {
- public:
-  using BaseCommand::BaseCommand;
-  void execute(const ptree& request, ptree& reply) override { reply.put("x", request.get<std::string>("data.x", "")); }
-  const std::string& name() const override {
-    static const std::string text = "echo";
-    return text;
-  }
-  bool isAsync() const override { return false; }
-};
-
-class BoomCommand : public BaseCommand {
- public:
-  using BaseCommand::BaseCommand;
-  void execute(const ptree&, ptree& reply) override {
-    reply.put("partial", "1");
-    throw std::runtime_error("boom text");
-  }
-  const std::string& name() const override {
-    static const std::string text = "boom";
-    return text;
-  }
-  bool isAsync() const override { return false; }
-};
 
 // Remembers the ids of its pending responses; the test completes them from its own thread.
 class LaterCommand : public BaseCommand {

@@ -46,6 +46,7 @@
 #include "json-server/jsonserver/src/http_response.h"
 #include "json-server/jsonserver/src/http_server.h"
 #include "json-server/jsonserver/src/http_session.h"
+#include "tests/json-server/test_commands.h"
 #include "tools/fuzz/fuzz_support.h"
 
 using boost::property_tree::ptree;
@@ -76,20 +77,6 @@ class LaterCommand : public BaseCommand {
     return text;
   }
   bool isAsync() const override { return true; }
-};
-
-class BoomCommand : public BaseCommand {
- public:
-  using BaseCommand::BaseCommand;
-  void execute(const ptree&, ptree& reply) override {
-    reply.put("partial", "1");
-    throw std::runtime_error("boom");
-  }
-  const std::string& name() const override {
-    static const std::string text = "boom";
-    return text;
-  }
-  bool isAsync() const override { return false; }
 };
 
 std::string bmpFile(int width, int height, int bitsPerPixel) {
@@ -183,7 +170,7 @@ void settle(HttpSession& session, int peer, std::string& received) {
   for (;;) {
     target->io.restart();
     size_t handlers = target->io.poll();
-    session.poll(HttpSession::Clock::now(), std::chrono::seconds(30));
+    session.poll(HttpSession::Clock::now(), std::chrono::seconds(30), std::chrono::seconds(10));
     handlers += target->io.poll();
     if (handlers == 0 && drain(peer, received) == 0) return;
   }

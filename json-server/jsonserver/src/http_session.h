@@ -28,9 +28,6 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // body, and its commands' bodies are under 1 kB.
   static constexpr uint32_t headerLimit = 16 * 1024;
   static constexpr uint64_t bodyLimit = 64 * 1024;
-  // A header not whole this long after its first byte closes the connection: a client that
-  // trickles bytes would otherwise hold its descriptor for ever.
-  static constexpr std::chrono::milliseconds defaultHeaderTimeout{10000};
 
   HttpSession(boost::asio::ip::tcp::socket socket, HttpServer& server, std::function<void(HttpSession&)> onClosed);
   ~HttpSession();
@@ -39,10 +36,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // Closes at once; the close event reaches the server exactly once.
   void close();
   bool isClosed() const { return closed; }
-  // Called on every poll tick and on wake-ups: the idle close, the header deadline and the
-  // pending reply.
-  void poll(Clock::time_point now, std::chrono::milliseconds idleTimeout,
-            std::chrono::milliseconds headerTimeout = defaultHeaderTimeout);
+  // Called on every poll tick and on wake-ups: the idle close, the header deadline (a header not
+  // whole this long after its first byte closes the connection, or a client that trickles bytes
+  // would hold its descriptor for ever) and the pending reply.
+  void poll(Clock::time_point now, std::chrono::milliseconds idleTimeout, std::chrono::milliseconds headerTimeout);
   // Writes nothing for this long; what is queued meanwhile goes out afterwards.
   void holdReplies(std::chrono::milliseconds delay);
   // Neither sending a reply nor holding a pending one: closing it loses nothing but a wait
