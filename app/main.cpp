@@ -7,6 +7,7 @@
 #include "json-server/jsonserver/src/google_key_command.h"
 #include "json-server/jsonserver/src/http_server.h"
 #include "output/network_server.h"
+#include "sdr/airspy_driver.h"
 #include "sdr/device_list.h"
 #include "sdr/input_devices.h"
 #include "sdr/sdr_device.h"
@@ -63,7 +64,7 @@ int main(int argc, char* argv[]) {
   const Config& config = *application->config;
 
   if (config.deviceList) {
-    printDeviceList(std::cout);
+    printDeviceList(std::cout, systemAirspyDriver());
     return 0;
   }
 

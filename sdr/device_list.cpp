@@ -1,9 +1,9 @@
 #include "sdr/device_list.h"
 
 #include "app/logger.h"
+#include "sdr/airspy_driver.h"
 #include "sdr/sdr_device.h"
 
-#include <libairspy/airspy.h>
 #include <rtl-sdr.h>
 
 #include <cerrno>
@@ -16,32 +16,32 @@
 namespace {
 
 // Emits the board lines one by one; stops after the first failed read, which is logged.
-void airspyBoardInfo(airspy_device* device, const std::function<void(const std::string&)>& emit) {
+void airspyBoardInfo(AirspyReceiver& receiver, const std::function<void(const std::string&)>& emit) {
   char text[160];
   uint8_t boardId = 0;
-  int result = airspy_board_id_read(device, &boardId);
+  int result = receiver.boardIdRead(&boardId);
   if (result != AIRSPY_SUCCESS) {
     logError(std::string("airspy_board_id_read() fail ") +
-             airspy_error_name(static_cast<airspy_error>(result)));
+             airspyErrorName(result));
     return;
   }
   emit("Board ID Number: " + std::to_string(boardId) + " (" +
        airspy_board_id_name(static_cast<airspy_board_id>(boardId)) + ")");
 
   char version[128] = {};
-  result = airspy_version_string_read(device, version, 127);
+  result = receiver.versionStringRead(version, 127);
   if (result != AIRSPY_SUCCESS) {
     logError(std::string("airspy_version_string_read() fail ") +
-             airspy_error_name(static_cast<airspy_error>(result)));
+             airspyErrorName(result));
     return;
   }
   emit(std::string("Firmware Version: ") + version);
 
   airspy_read_partid_serialno_t partSerial{};
-  result = airspy_board_partid_serialno_read(device, &partSerial);
+  result = receiver.partIdSerialNoRead(&partSerial);
   if (result != AIRSPY_SUCCESS) {
     logError(std::string("airspy_board_partid_serialno_read() fail ") +
-             airspy_error_name(static_cast<airspy_error>(result)));
+             airspyErrorName(result));
     return;
   }
   std::snprintf(text, sizeof text, "Part ID Number: 0x%08X 0x%08X", partSerial.part_id[0],
@@ -52,12 +52,15 @@ void airspyBoardInfo(airspy_device* device, const std::function<void(const std::
   emit(text);
 
   uint32_t count = 0;
-  result = airspy_get_samplerates(device, &count, 0);
-  std::vector<uint32_t> rates(count);
-  if (result == AIRSPY_SUCCESS && count > 0) result = airspy_get_samplerates(device, rates.data(), count);
+  result = receiver.getSampleRates(&count, 0);
+  if (result == AIRSPY_SUCCESS && count > maxAirspySampleRates) {
+    logError("airspy_get_samplerates() return invalid sample rates count");
+    return;
+  }
+  std::vector<uint32_t> rates(result == AIRSPY_SUCCESS ? count : 0);
+  if (result == AIRSPY_SUCCESS && count > 0) result = receiver.getSampleRates(rates.data(), count);
   if (result != AIRSPY_SUCCESS) {
-    logError(std::string("airspy_get_samplerates() fail ") +
-             airspy_error_name(static_cast<airspy_error>(result)));
+    logError("airspy_get_samplerates() fail " + airspyErrorName(result));
     return;
   }
   std::string line = "Supported sample rates:";
@@ -70,15 +73,15 @@ void airspyBoardInfo(airspy_device* device, const std::function<void(const std::
 
 }  // namespace
 
-void logAirspyBoardInfo(airspy_device* device) {
-  airspyBoardInfo(device, [](const std::string& line) { logInfo(line); });
+void logAirspyBoardInfo(AirspyReceiver& receiver) {
+  airspyBoardInfo(receiver, [](const std::string& line) { logInfo(line); });
 }
 
-void printAirspyInfo(airspy_device* device, std::ostream& out) {
-  airspyBoardInfo(device, [&out](const std::string& line) { out << line << '\n'; });
+void printAirspyInfo(AirspyReceiver& receiver, std::ostream& out) {
+  airspyBoardInfo(receiver, [&out](const std::string& line) { out << line << '\n'; });
 }
 
-void printDeviceList(std::ostream& out) {
+void printDeviceList(std::ostream& out, AirspyDriver& airspy) {
   out << std::endl;
   const uint32_t rtlCount = rtlsdr_get_device_count();
   if (rtlCount < 1) {
@@ -89,24 +92,22 @@ void printDeviceList(std::ostream& out) {
   }
   out << std::endl;
 
-  // airspy_open takes the first receiver still free, so open until it fails.
-  std::vector<airspy_device*> opened;
+  // open takes the first receiver still free, so open until it fails.
+  std::vector<std::unique_ptr<AirspyReceiver>> opened;
   for (;;) {
-    airspy_device* device = nullptr;
-    if (airspy_open(&device) != AIRSPY_SUCCESS || device == nullptr) break;
-    opened.push_back(device);
+    std::unique_ptr<AirspyReceiver> receiver;
+    if (airspy.open(receiver) != AIRSPY_SUCCESS || !receiver) break;
+    opened.push_back(std::move(receiver));
   }
   if (opened.empty()) {
     out << "No Available AirSpy devices." << std::endl;
     return;
   }
   out << "Available AirSpy Devices:" << std::endl;
-  for (airspy_device* device : opened) {
-    printAirspyInfo(device, out);
+  for (auto& receiver : opened) {
+    printAirspyInfo(*receiver, out);
     out << std::endl;
-    const int result = airspy_close(device);
-    if (result != AIRSPY_SUCCESS) {
-      logError(std::string("airspy_close() fail ") + airspy_error_name(static_cast<airspy_error>(result)));
-    }
+    const int result = receiver->close();
+    if (result != AIRSPY_SUCCESS) logError("airspy_close() fail " + airspyErrorName(result));
   }
 }

@@ -7,11 +7,15 @@
 #include <iosfwd>
 #include <string>
 
-struct airspy_device;
+class AirspyDriver;
+class AirspyReceiver;
+
+// A receiver that claims more rates than this is faulty; its list is not read.
+constexpr uint32_t maxAirspySampleRates = 1000;
 
 // The board information lines of an open Airspy receiver, to the log or to a stream.
-void logAirspyBoardInfo(airspy_device* device);
-void printAirspyInfo(airspy_device* device, std::ostream& out);
+void logAirspyBoardInfo(AirspyReceiver& receiver);
+void printAirspyInfo(AirspyReceiver& receiver, std::ostream& out);
 
 // Writes both lists as the option "device-list" shows them.
-void printDeviceList(std::ostream& out);
+void printDeviceList(std::ostream& out, AirspyDriver& airspy);

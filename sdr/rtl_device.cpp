@@ -138,8 +138,9 @@ void SdrRtlDevice::usbReaderThread() {
   try {
     readSamples();
   } catch (const SdrRtlException& e) {
-    // The dongle failed or went away: nothing more will arrive, so end the run.
+    // The dongle failed or went away: nothing more will arrive, so end the run, as a failure.
     logError(e.what());
+    application.setExitStatus(1);
     application.stop();
   }
 }

@@ -329,7 +329,10 @@ void SdrDecoder::decodeModeSBits() {
 }
 
 void SdrDecoder::emit(const uint8_t* bytes, uint32_t length, uint8_t signal) {
-  const uint64_t timestamp = sampleCounter * 6 / factor;
+  handOn(bytes, length, sampleCounter * 6 / factor, signal);
+}
+
+void SdrDecoder::handOn(const uint8_t* bytes, uint32_t length, uint64_t timestamp, uint8_t signal) {
   if (frameOutput) {
     frameOutput(bytes, length, timestamp, signal);
   } else if (owner && owner->frameSink) {

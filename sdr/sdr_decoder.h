@@ -66,6 +66,8 @@ class SdrDecoder {
   void decodeModeSBits();
   // Looks for a Mode A/C reply at the oldest end of the current window.
   void decodeModeAC();
+  // To the frame output when one is set, else to the owner's frame sink.
+  void handOn(const uint8_t* bytes, uint32_t length, uint64_t timestamp, uint8_t signal);
   // The sum of the factor samples of the bin starting at this window position.
   uint32_t sumBin(uint32_t position) const { return window[position]; }
 

@@ -70,12 +70,19 @@ TEST(ProgramInput, NoReceiverEndsBeforeAnyPortIsOpened) {
   boost::asio::io_context io;
   boost::asio::ip::tcp::acceptor held(io, {boost::asio::ip::address_v4::any(), 0});
   const std::string port = std::to_string(held.local_endpoint().port());
-  const ProgramResult r = runVelkaro({"--beast", port, "--avr", port});
+
+  ProgramResult r = runVelkaro({"--beast", port, "--avr", port});
   EXPECT_EQ(r.status, 1);
-  const auto texts = logTexts(r.output);
+  auto texts = logTexts(r.output);
   ASSERT_EQ(texts.size(), 3u) << r.output;
   EXPECT_EQ(texts[1].rfind("INFO     Device: 0 ", 0), 0u) << texts[1];
   EXPECT_EQ(texts[2].rfind("ERROR    Can't open device: sdr_open(): ", 0), 0u) << texts[2];
+
+  r = runVelkaro({"--airspy", "--beast", port, "--airspy-workers", "4"});
+  EXPECT_EQ(r.status, 1);
+  texts = logTexts(r.output);
+  ASSERT_EQ(texts.size(), 2u) << r.output;
+  EXPECT_EQ(texts[1], "ERROR    Can't open device: Device Not Found");
 }
 
 }  // namespace

@@ -383,6 +383,7 @@ TEST(RtlStreaming, ReaderFailureEndsTheRun) {
     f.app.ioService->run_for(std::chrono::seconds(10));
     EXPECT_TRUE(f.app.ioService->stopped()) << "the stop step did not run";
     EXPECT_FALSE(f.app.isRunning());
+    EXPECT_EQ(f.app.exitStatus(), 1);
     EXPECT_TRUE(log.hasPrefix(c.logged));
     EXPECT_EQ(f.recorder->stops, 1);
     EXPECT_EQ(f.driver.state->calls().back(), "close");

@@ -85,6 +85,10 @@ TEST(SentList, FormatsAndParsesBack) {
       "12 0.5 72 0743 2 15.0 - 2 modea",
       "12 0.5 72 0743 2 15.0 -",
       "# velkaro-synth factor=123456789012345678901\n",
+      "# velkaro-synth type=raw10 factor=5 rate=10000000 packing=tight\n",
+      "# velkaro-synth type=raw10 factor=5 rate=10M packing=packed\n",
+      "12 0.5 72 0743 2 15.0 - 0 modea 1212x",  // the demod column of a real type
+      "12 0.5 72 0743 2 15.0 - 0 modea 1212 7",
   };
   for (const char* line : bad) {
     std::istringstream one(line);
@@ -169,6 +173,65 @@ TEST(Program, WritesEachFileTypeWithItsListAndTheSameFramesAsTheLibrary) {
   }
   EXPECT_EQ(runProgram(dir.file("busy.txt") + " --type airspy8 --out " + dir.file("x")), 2);
   EXPECT_EQ(runProgram(dir.file("missing.txt") + " --out " + dir.file("x")), 2);
+}
+
+TEST(Program, WritesRealSampleFilesUnpackedAndPackedWithTheirLists) {
+  if (!haveProgram()) GTEST_SKIP() << "velkaro-synth is not built";
+  TempDir dir;
+  {
+    std::ofstream(dir.file("busy.txt")) << busyScenario;
+  }
+  // 0.30000025 s at 20 MS/s ends 5 samples into a packed group.
+  const struct {
+    SynthIqType type;
+    bool packed;
+    const char* seconds;
+    uint64_t samples;
+  } cases[] = {{SynthIqType::Raw12, false, "0.5", 6000000}, {SynthIqType::Raw20, true, "0.30000025", 6000005}};
+  for (const auto& c : cases) {
+    const std::string name = synthIqTypeName(c.type);
+    SCOPED_TRACE(name);
+    const std::string out = dir.file(name + ".raw");
+    ASSERT_EQ(runProgram(dir.file("busy.txt") + " --type " + name + (c.packed ? " --packed" : "") + " --seconds " +
+                         c.seconds + " --out " + out),
+              0);
+    SynthScenario scenario = parseSynthScenarioText(busyScenario);
+    scenario.duration = std::stod(c.seconds);
+    std::string expected;
+    SynthFileResult memory;
+    if (c.packed) {
+      std::vector<uint32_t> words;
+      memory = synthesisePackedToMemory(scenario, c.type, words);
+      EXPECT_EQ(words.size(), (c.samples + 7) / 8 * 3);
+      expected.assign(reinterpret_cast<const char*>(words.data()), words.size() * 4);
+    } else {
+      std::vector<uint16_t> samples;
+      memory = synthesiseRawToMemory(scenario, c.type, samples);
+      EXPECT_EQ(samples.size(), c.samples);
+      expected.assign(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
+    }
+    EXPECT_EQ(memory.samples, c.samples);
+    EXPECT_TRUE(readFile(out) == expected);
+
+    SynthSentList list;
+    std::string error;
+    ASSERT_TRUE(loadSynthSentList(out + ".list", list, &error)) << error;
+    EXPECT_EQ(list.type, name);
+    EXPECT_EQ(list.factor, synthOversamplingFactor(c.type));
+    EXPECT_EQ(list.rate, synthSampleRate(c.type));
+    EXPECT_EQ(list.packed, c.packed);
+    ASSERT_EQ(list.frames.size(), memory.frames.size());
+    ASSERT_GT(list.frames.size(), 5u);
+    for (size_t i = 0; i < list.frames.size(); ++i) {
+      EXPECT_EQ(list.frames[i].sample, memory.frames[i].sample);
+      EXPECT_EQ(list.frames[i].bytes, memory.frames[i].bytes);
+      EXPECT_EQ(list.frames[i].demod, list.frames[i].sample + 240 * list.factor);
+    }
+  }
+  const std::string busy = dir.file("busy.txt");
+  for (const std::string& bad : {" --type rtl --packed --out " + dir.file("x"), " --type raw15 --out " + dir.file("x"),
+                                 " --packed --stream " + dir.file("x")})
+    EXPECT_EQ(runProgram(busy + bad), 2) << bad;
 }
 
 TEST(Program, StreamSurvivesAReaderThatClosesTheFifo) {

@@ -6,13 +6,14 @@
 // Columns: frames sent; recovered (same bytes, stamped within the tolerance of the true
 // arrival); of those, stamped more than 3 ticks off; frames out that match nothing sent,
 // split into DF 11 / 17-19 (parity tested by the demodulator) and the rest, with in brackets
-// those whose address/parity gives one of the sent addresses (an address filter keeps them).
+// those whose address/parity gives one of the sent addresses (an address filter keeps them);
+// the mean signal byte of the frames out at random timing.
 // Speed is the wall time spent inside process() only, as a multiple of real time.
 // --detail adds long/short recall, misses by sample offset, false frames by DF and the
 // timestamp errors; --list N prints the first N misses and false DF 11/17-19 frames of a run.
 //
 //   velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]
-//                        [--types rtl,airspy6,airspy10] [--levels 3,6,...] [--detail] [--list N]
+//                        [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,...] [--detail] [--list N]
 
 #include <algorithm>
 #include <cmath>
@@ -47,7 +48,7 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   std::fprintf(stderr,
                "%s\nusage: velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]\n"
-               "       [--types rtl,airspy6,airspy10] [--levels 3,6,9] [--detail] [--list N]\n",
+               "       [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,9] [--detail] [--list N]\n",
                problem.c_str());
   std::exit(2);
 }
@@ -187,9 +188,10 @@ int main(int argc, char** argv) {
   std::printf("%g s of %d aircraft per run, noise floor -32 dBFS, no collisions; a frame counts as recovered\n"
               "when its bytes come out within %g ticks (12 MHz) of its true arrival.\n\n",
               o.seconds, o.aircraft, o.toleranceTicks);
-  std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s\n", "type", "dB", "sent", "recov. aligned", "recov. random",
-              ">3 ticks", "false DF11/17+", "false other (known AA)");
-  std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s\n", "", "", "", "", "", "al / rnd", "al / rnd", "al / rnd");
+  std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s %6s\n", "type", "dB", "sent", "recov. aligned", "recov. random",
+              ">3 ticks", "false DF11/17+", "false other (known AA)", "signal");
+  std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s %6s\n", "", "", "", "", "", "al / rnd", "al / rnd", "al / rnd",
+              "rnd");
   std::map<SynthIqType, Totals> totals;
   for (SynthIqType type : o.types) {
     Totals& total = totals[type];
@@ -219,9 +221,12 @@ int main(int argc, char** argv) {
       std::snprintf(falseParity, sizeof falseParity, "%zu / %zu", tally[0].falseParity, tally[1].falseParity);
       std::snprintf(falseOther, sizeof falseOther, "%zu (%zu) / %zu (%zu)", tally[0].falseOther,
                     tally[0].falseOtherKnownAddress, tally[1].falseOther, tally[1].falseOtherKnownAddress);
-      std::printf("%-8s %5g %6s %16s %16s %11s %15s %24s\n", synthIqTypeName(type), level, sent.c_str(),
+      double signalSum = 0;
+      for (const RecallFrame& out : runs[1].frames) signalSum += out.signal;
+      const double meanSignal = runs[1].frames.empty() ? 0 : signalSum / static_cast<double>(runs[1].frames.size());
+      std::printf("%-8s %5g %6s %16s %16s %11s %15s %24s %6.0f\n", synthIqTypeName(type), level, sent.c_str(),
                   share(tally[0].recovered, tally[0].sent).c_str(), share(tally[1].recovered, tally[1].sent).c_str(),
-                  offTime, falseParity, falseOther);
+                  offTime, falseParity, falseOther, meanSignal);
       if (o.detail && (tally[0].falseCopies || tally[1].falseCopies))
         std::printf("    unmatched copies of sent frames (wrong time or twice): %zu / %zu\n", tally[0].falseCopies,
                     tally[1].falseCopies);

@@ -4,13 +4,53 @@
 #include <memory>
 
 #include "app/application.h"
+#include "sdr/airspy_decoder.h"
+#include "sdr/airspy_demodulator.h"
 #include "sdr/file_reader.h"
 #include "sdr/rtl_decoder.h"
 #include "sdr/fixed_factor_device.h"
 #include "sdr/sdr_device.h"
 #include "tools/synth/synth_session.h"
 
+namespace {
+
+// Real samples go through the Airspy demodulator in the receiver's block size, with the
+// program's defaults (one-bit repair, every row); its end-of-window sample count becomes the
+// 12 MHz stamp of the window's newest sample, as the other demodulator gives it.
+RecallRun runRawRecall(const SynthScenario& scenario, SynthIqType type) {
+  RecallRun run;
+  run.factor = synthOversamplingFactor(type);
+  std::vector<uint16_t> samples;
+  SynthFileResult file = synthesiseRawToMemory(scenario, type, samples);
+  run.samples = file.samples;
+  run.sent = std::move(file.frames);
+
+  AirspyDemodSettings settings;
+  settings.phaseCount = run.factor;
+  settings.workerCount = 1;
+  const auto collect = [](const uint8_t* bytes, uint32_t length, uint16_t level, uint64_t time, bool, void* user) {
+    RecallRun& into = *static_cast<RecallRun*>(user);
+    into.frames.push_back({std::vector<uint8_t>(bytes, bytes + length), (time - 1) * 6 / into.factor,
+                           airspySignalByte(level)});
+  };
+  AirspyDemodulator demodulator(settings, collect, &run);
+  constexpr size_t block = 131072;
+  std::chrono::steady_clock::duration spent{};
+  for (size_t at = 0; at < samples.size(); at += block) {
+    const auto count = static_cast<uint32_t>(std::min(block, samples.size() - at));
+    const auto begin = std::chrono::steady_clock::now();
+    demodulator.processBlock(samples.data() + at, count);
+    spent += std::chrono::steady_clock::now() - begin;
+  }
+  demodulator.flush();
+  run.processSeconds = std::chrono::duration<double>(spent).count();
+  return run;
+}
+
+}  // namespace
+
 RecallRun runRecall(const SynthScenario& scenario, SynthIqType type) {
+  if (synthIsRaw(type)) return runRawRecall(scenario, type);
   RecallRun run;
   run.factor = synthOversamplingFactor(type);
   std::vector<uint8_t> bytes;

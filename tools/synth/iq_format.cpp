@@ -1,29 +1,41 @@
 #include "tools/synth/iq_format.h"
 
+namespace {
+
+struct TypeInfo {
+  SynthIqType type;
+  const char* name;
+  uint32_t factor;
+};
+
+const TypeInfo types[] = {
+    {SynthIqType::Rtl, "rtl", 1},       {SynthIqType::Airspy10, "airspy10", 5}, {SynthIqType::Airspy6, "airspy6", 3},
+    {SynthIqType::Raw10, "raw10", 5},   {SynthIqType::Raw12, "raw12", 6},       {SynthIqType::Raw20, "raw20", 10},
+};
+
+const TypeInfo& infoOf(SynthIqType type) {
+  for (const TypeInfo& t : types)
+    if (t.type == type) return t;
+  return types[0];
+}
+
+}  // namespace
+
 bool parseSynthIqType(const std::string& name, SynthIqType& type) {
-  if (name == "rtl") type = SynthIqType::Rtl;
-  else if (name == "airspy10") type = SynthIqType::Airspy10;
-  else if (name == "airspy6") type = SynthIqType::Airspy6;
-  else return false;
-  return true;
-}
-
-const char* synthIqTypeName(SynthIqType type) {
-  switch (type) {
-    case SynthIqType::Rtl: return "rtl";
-    case SynthIqType::Airspy10: return "airspy10";
-    case SynthIqType::Airspy6: return "airspy6";
+  for (const TypeInfo& t : types) {
+    if (name == t.name) {
+      type = t.type;
+      return true;
+    }
   }
-  return "rtl";
+  return false;
 }
 
-uint32_t synthOversamplingFactor(SynthIqType type) {
-  switch (type) {
-    case SynthIqType::Rtl: return 1;
-    case SynthIqType::Airspy10: return 5;
-    case SynthIqType::Airspy6: return 3;
-  }
-  return 1;
-}
+const char* synthIqTypeName(SynthIqType type) { return infoOf(type).name; }
 
-uint32_t synthBytesPerPair(SynthIqType type) { return type == SynthIqType::Rtl ? 2 : 4; }
+uint32_t synthOversamplingFactor(SynthIqType type) { return infoOf(type).factor; }
+
+uint32_t synthBytesPerPair(SynthIqType type) {
+  if (type == SynthIqType::Rtl) return 2;
+  return synthIsRaw(type) ? 2 : 4;
+}

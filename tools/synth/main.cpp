@@ -1,5 +1,5 @@
-// velkaro-synth: writes the I/Q samples of a traffic scenario to a file, or streams them in
-// real time to a FIFO or standard output. See tools/synth/README.md.
+// velkaro-synth: writes the I/Q (or real) samples of a traffic scenario to a file, or streams
+// them in real time to a FIFO or standard output. See tools/synth/README.md.
 
 #include <signal.h>
 
@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/synth/raw_samples.h"
 #include "tools/synth/scenario.h"
 #include "tools/synth/stream_output.h"
 #include "tools/synth/synth_session.h"
@@ -24,8 +25,8 @@ std::atomic<bool> stopRequested{false};
 void onSignal(int) { stopRequested = true; }
 
 const char* usage =
-    "usage: velkaro-synth SCENARIO --out FILE [--type rtl|airspy10|airspy6] [--list FILE]\n"
-    "                     [--seconds S] [--seed N] [--airspy-coding abs|signed]\n"
+    "usage: velkaro-synth SCENARIO --out FILE [--type rtl|airspy10|airspy6|raw10|raw12|raw20] [--packed]\n"
+    "                     [--list FILE] [--seconds S] [--seed N] [--airspy-coding abs|signed]\n"
     "       velkaro-synth SCENARIO --stream FIFO|- [--list FILE] [--seconds S] [--seed N] [--once]\n";
 
 struct Arguments {
@@ -39,6 +40,7 @@ struct Arguments {
   bool hasSeed = false;
   uint64_t seed = 0;
   bool once = false;
+  bool packed = false;
 };
 
 bool parseArguments(int argc, char** argv, Arguments& a) {
@@ -59,6 +61,7 @@ bool parseArguments(int argc, char** argv, Arguments& a) {
       else if (arg == "--seconds") { if (!value(text)) return false; a.seconds = std::stod(text); }
       else if (arg == "--seed") { if (!value(text)) return false; a.seed = std::stoull(text); a.hasSeed = true; }
       else if (arg == "--once") a.once = true;
+      else if (arg == "--packed") a.packed = true;
       else if (!arg.empty() && arg[0] != '-' && a.scenario.empty()) a.scenario = arg;
       else return false;
     } catch (const std::exception&) {
@@ -83,15 +86,25 @@ int runFile(const SynthScenario& scenario, const Arguments& a, SynthIqType type,
     std::cerr << "velkaro-synth: cannot write " << (!out ? a.out : listPath) << "\n";
     return 1;
   }
-  list << formatSynthSentHeader(synthIqTypeName(type), synthOversamplingFactor(type));
-  const uint64_t total = static_cast<uint64_t>(std::llround(scenario.duration * static_cast<double>(synthSampleRate(type))));
+  const bool raw = synthIsRaw(type);
+  if (raw) list << formatSynthSentHeader(synthIqTypeName(type), synthOversamplingFactor(type), synthSampleRate(type), a.packed);
+  else list << formatSynthSentHeader(synthIqTypeName(type), synthOversamplingFactor(type));
+  const uint64_t total = synthSampleCount(scenario, type);
   SynthSession session(scenario, type, coding, total);
   const uint32_t width = synthBytesPerPair(type);
   std::vector<uint8_t> buffer(SynthRenderer::chunkSamples * width);
+  std::vector<uint32_t> words(synthPackedWords(SynthRenderer::chunkSamples));
   std::vector<SynthSentFrame> sent;
   uint64_t frames = 0;
-  while (uint32_t n = session.renderChunk(buffer.data(), SynthRenderer::chunkSamples, sent)) {
-    out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(n) * width);
+  for (;;) {
+    // Packed chunks hold whole groups, so only the last one can end in padding.
+    const size_t n = a.packed ? session.renderRawPacked(words.data(), SynthRenderer::chunkSamples, sent)
+                              : session.renderChunk(buffer.data(), SynthRenderer::chunkSamples, sent);
+    if (n == 0) break;
+    if (a.packed)
+      out.write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(synthPackedWords(n) * 4));
+    else
+      out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(n) * width);
     frames += sent.size();
     if (!writeLines(&list, sent) || !out) {
       std::cerr << "velkaro-synth: write failed\n";
@@ -99,7 +112,8 @@ int runFile(const SynthScenario& scenario, const Arguments& a, SynthIqType type,
     }
     sent.clear();
   }
-  std::cerr << "velkaro-synth: " << total << " samples (" << synthIqTypeName(type) << "), " << frames << " frames\n";
+  std::cerr << "velkaro-synth: " << total << " samples (" << synthIqTypeName(type) << (a.packed ? ", packed" : "") << "), "
+            << frames << " frames\n";
   return 0;
 }
 
@@ -169,10 +183,16 @@ int main(int argc, char** argv) {
   }
   if (a.hasSeed) scenario.seed = a.seed;
   if (a.seconds > 0) scenario.duration = a.seconds;
-  if (!a.stream.empty()) return runStream(scenario, a);
+  if (!a.stream.empty()) {
+    if (a.packed) {
+      std::cerr << usage;
+      return 2;
+    }
+    return runStream(scenario, a);
+  }
 
   SynthIqType type;
-  if (!parseSynthIqType(a.type, type) || (a.coding != "abs" && a.coding != "signed")) {
+  if (!parseSynthIqType(a.type, type) || (a.coding != "abs" && a.coding != "signed") || (a.packed && !synthIsRaw(type))) {
     std::cerr << usage;
     return 2;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
 
 #include "tools/synth/gaussian_table.h"
 #include "tools/synth/synth_random.h"
@@ -57,8 +58,18 @@ SynthRenderer::SynthRenderer(const SynthScenario& scenario, SynthIqType type, Sy
       sampleRate(static_cast<double>(synthSampleRate(type))),
       noise(scenario.noise),
       noiseSigma(static_cast<float>(std::pow(10.0, scenario.noiseFloorDbfs / 20) / std::sqrt(2.0))),
+      rawScale(synthRawFullScale * std::pow(10.0, synthRawFloorShiftDb / 20)),
       seed(scenario.seed),
-      signal(2 * chunkSamples) {}
+      signal(2 * chunkSamples) {
+  if (synthIsRaw(type)) {
+    // The floor is the noise in the reference band against a full-scale carrier (power
+    // FS^2 / 2); real noise of variance sigma^2 spreads over fs / 2, so 2 MHz hold
+    // sigma^2 x 4e6 / fs of it.
+    const double inBand = synthRawFullScale * synthRawFullScale / 2 *
+                          std::pow(10.0, (scenario.noiseFloorDbfs + synthRawFloorShiftDb) / 10);
+    noiseSigma = static_cast<float>(std::sqrt(inBand * sampleRate / (2 * synthReferenceBandwidthHz)));
+  }
+}
 
 std::vector<float> SynthRenderer::envelope(const SynthTransmission& tx, double samplesPerUs, double riseSamples,
                                            int64_t& first) {
@@ -84,12 +95,21 @@ void SynthRenderer::add(const SynthTransmission& tx) {
   a.envelope = envelope(tx, samplesPerUs, riseSamples, a.first);
   a.amplitude = tx.amplitude;
   a.step = 2 * M_PI * tx.frequencyHz / sampleRate;
+  if (synthIsRaw(type)) {
+    a.amplitude *= rawScale;
+    a.step += M_PI / 2;
+  }
   a.phase = tx.phase + a.step * (static_cast<double>(a.first) + 0.5 - tx.start);
   active.push_back(std::move(a));
 }
 
 void SynthRenderer::render(uint32_t count, uint8_t* out) {
   count = std::min(count, chunkSamples);
+  if (synthIsRaw(type)) {
+    renderReal(count, out);
+    next += count;
+    return;
+  }
   std::fill(signal.begin(), signal.begin() + 2 * count, 0.0f);
   const int64_t begin = static_cast<int64_t>(next);
   const int64_t end = begin + count;
@@ -131,6 +151,57 @@ void SynthRenderer::render(uint32_t count, uint8_t* out) {
     });
   }
   next += count;
+}
+
+void SynthRenderer::renderReal(uint32_t count, uint8_t* out) {
+  const int64_t begin = static_cast<int64_t>(next);
+  const int64_t end = begin + count;
+  std::fill(signal.begin(), signal.begin() + count, 0.0f);
+  for (const Active& a : active) {
+    const int64_t from = std::max(begin, a.first);
+    const int64_t to = std::min(end, a.first + static_cast<int64_t>(a.envelope.size()));
+    // The phase from the sample index alone, so that a sample is the same however the
+    // stream is cut into calls.
+    for (int64_t n = from; n < to; ++n) {
+      const double e = a.envelope[static_cast<size_t>(n - a.first)];
+      if (e != 0)
+        signal[static_cast<size_t>(n - begin)] +=
+            static_cast<float>(a.amplitude * e * std::cos(a.phase + a.step * static_cast<double>(n - a.first)));
+    }
+  }
+  active.erase(std::remove_if(active.begin(), active.end(),
+                              [end](const Active& a) { return a.first + static_cast<int64_t>(a.envelope.size()) <= end; }),
+               active.end());
+
+  auto store = [out](uint32_t i, float x) {
+    const uint16_t v = static_cast<uint16_t>(std::clamp(x + (synthRawZero + 0.5f), 0.0f, static_cast<float>(synthRawMax)));
+    std::memcpy(out + 2 * i, &v, sizeof v);
+  };
+  if (!noise) {
+    for (uint32_t i = 0; i < count; ++i) store(i, signal[i]);
+    return;
+  }
+  // Noise in blocks of fixed stream positions, each from its own seed, for the same reason.
+  constexpr uint64_t block = 1024;
+  const float* table = synthGaussianTable();
+  const float sigma = noiseSigma;
+  uint64_t n = next;
+  const uint64_t stop = next + count;
+  while (n < stop) {
+    const uint64_t b = n / block;
+    const uint64_t blockEnd = std::min(stop, (b + 1) * block);
+    SynthRandom random(seed ^ (b * 0x9E3779B97F4A7C15ull) ^ 0x2EA15EEDull);
+    for (uint64_t skip = (n % block) / 4; skip > 0; --skip) random.next();
+    while (n < blockEnd) {
+      uint64_t r = random.next() >> (16 * (n & 3));  // four samples a number
+      do {
+        const uint32_t i = static_cast<uint32_t>(n - next);
+        store(i, signal[i] + sigma * table[r & 0xFFFF]);
+        r >>= 16;
+        ++n;
+      } while ((n & 3) != 0 && n < blockEnd);
+    }
+  }
 }
 
 template <typename Store>

@@ -1,6 +1,7 @@
 #pragma once
 // Modulation: turns transmissions into complex baseband samples with noise and writes them
-// in an I/Q file type's coding.
+// in an I/Q file type's coding, or, for the real types, into a real carrier at a quarter of
+// the sample rate (the tuned frequency of a receiver whose IF is fs/4).
 //
 // Each pulse is a trapezoid whose linear edges (the rise time) are centred on the nominal
 // edge, so two touching pulses add up to one long pulse. A sample holds the pulse envelope
@@ -26,7 +27,8 @@ class SynthRenderer {
   void add(const SynthTransmission& tx);
 
   // Renders the next `count` (at most chunkSamples) sample pairs into `out`, which holds
-  // count x synthBytesPerPair(type) bytes.
+  // count x synthBytesPerPair(type) bytes. Real types: one 16-bit host-order word a sample,
+  // and the samples do not depend on how the stream is cut into calls.
   void render(uint32_t count, uint8_t* out);
 
   // Pulse envelope of a transmission, one value per sample from `first` on, scaled so that a
@@ -42,11 +44,12 @@ class SynthRenderer {
     std::vector<float> envelope;
     double amplitude;
     double phase;  // at sample `first`, centre of the sample
-    double step;   // radians per sample
+    double step;   // radians per sample (real types: the fs/4 carrier's included)
   };
 
   template <typename Store>
   void addNoiseAndStore(uint32_t count, uint8_t* out, Store store);
+  void renderReal(uint32_t count, uint8_t* out);
 
   SynthIqType type;
   SynthAirspyCoding coding;
@@ -54,9 +57,10 @@ class SynthRenderer {
   double riseSamples;
   double sampleRate;
   bool noise;
-  float noiseSigma;  // per component, full-scale units
+  float noiseSigma;  // per component, full-scale units; real types: counts
+  double rawScale;   // real types: counts per unit of transmission amplitude
   uint64_t seed;
   uint64_t next = 0;
   std::vector<Active> active;
-  std::vector<float> signal;  // interleaved I, Q of the chunk
+  std::vector<float> signal;  // interleaved I, Q of the chunk; real types: one value a sample
 };

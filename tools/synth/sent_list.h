@@ -11,6 +11,14 @@
 // encoded with correct parity (Mode A/C: the two reply bytes), flips: the frame bits sent
 // inverted ("-" for none, else "17" or "17,52"), overlap: 1 when another transmission
 // shares its air time.
+//
+// Lists of the real types name their rate and packing and add a column, demod: the count of
+// stream samples up to and including the last one of the frame's 240-bin window of 0.5 us
+// (sample + 240 x factor), where a window demodulator stamps it (give or take a sample):
+//
+//   # velkaro-synth type=raw20 factor=10 rate=20000000 packing=packed
+//   # sample offset ts12 hex length level flips overlap kind demod
+//   6000690 0.372 3600414 8D4840D6202CC371C32CE0576098 14 15.0 - 0 ident 6003090
 
 #include "tools/synth/synth_frame.h"
 
@@ -32,17 +40,27 @@ struct SynthSentFrame {
   std::vector<int> flips;
   bool overlap = false;
   std::string kind;
+  uint64_t demod = 0;  // 0: the list has no demod column
 };
 
 struct SynthSentList {
   std::string type = "rtl";
   uint32_t factor = 1;
+  uint64_t rate = 0;     // samples per second; 0: not in the header (2 MS/s x factor)
+  bool packed = false;
   std::vector<SynthSentFrame> frames;
 };
 
 inline std::string formatSynthSentHeader(const std::string& type, uint32_t factor) {
   return "# velkaro-synth type=" + type + " factor=" + std::to_string(factor) +
          "\n# sample offset ts12 hex length level flips overlap kind\n";
+}
+
+// The header of a real type's list.
+inline std::string formatSynthSentHeader(const std::string& type, uint32_t factor, uint64_t rate, bool packed) {
+  return "# velkaro-synth type=" + type + " factor=" + std::to_string(factor) + " rate=" + std::to_string(rate) +
+         " packing=" + (packed ? "packed" : "unpacked") +
+         "\n# sample offset ts12 hex length level flips overlap kind demod\n";
 }
 
 inline std::string formatSynthSentFrame(const SynthSentFrame& f) {
@@ -55,7 +73,8 @@ inline std::string formatSynthSentFrame(const SynthSentFrame& f) {
   char level[32];
   std::snprintf(level, sizeof level, "%.1f", f.levelDb);
   return std::to_string(f.sample) + " " + numbers + " " + std::to_string(f.timestamp) + " " + hex + " " +
-         std::to_string(f.length) + " " + level + " " + flips + " " + (f.overlap ? "1" : "0") + " " + f.kind + "\n";
+         std::to_string(f.length) + " " + level + " " + flips + " " + (f.overlap ? "1" : "0") + " " + f.kind +
+         (f.demod ? " " + std::to_string(f.demod) : std::string()) + "\n";
 }
 
 // One data line; false when it is not one.
@@ -85,6 +104,11 @@ inline bool parseSynthSentFrame(const std::string& line, SynthSentFrame& f) {
   }
   if (overlap != "0" && overlap != "1") return false;
   f.overlap = overlap == "1";
+  std::string demod, extra;
+  if (in >> demod) {
+    if (demod.size() > 19 || demod.find_first_not_of("0123456789") != std::string::npos || in >> extra) return false;
+    f.demod = std::stoull(demod);
+  }
   return true;
 }
 
@@ -106,6 +130,19 @@ inline bool readSynthSentList(std::istream& in, SynthSentList& list, std::string
             return false;
           }
           list.factor = static_cast<uint32_t>(std::stoul(digits));
+        } else if (w.rfind("rate=", 0) == 0) {
+          const std::string digits = w.substr(5);
+          if (digits.empty() || digits.size() > 12 || digits.find_first_not_of("0123456789") != std::string::npos) {
+            if (error) *error = "line " + std::to_string(number) + ": bad rate";
+            return false;
+          }
+          list.rate = std::stoull(digits);
+        } else if (w.rfind("packing=", 0) == 0) {
+          list.packed = w == "packing=packed";
+          if (!list.packed && w != "packing=unpacked") {
+            if (error) *error = "line " + std::to_string(number) + ": bad packing";
+            return false;
+          }
         }
       }
       continue;

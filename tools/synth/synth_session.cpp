@@ -1,8 +1,11 @@
 #include "tools/synth/synth_session.h"
 
 #include <cmath>
+#include <stdexcept>
 
-SynthSentFrame synthSentFrame(const SynthTransmission& tx, uint32_t factor) {
+#include "tools/synth/raw_samples.h"
+
+SynthSentFrame synthSentFrame(const SynthTransmission& tx, uint32_t factor, bool withDemod) {
   SynthSentFrame f;
   const double whole = std::floor(tx.start);
   f.sample = static_cast<uint64_t>(whole);
@@ -14,6 +17,7 @@ SynthSentFrame synthSentFrame(const SynthTransmission& tx, uint32_t factor) {
   for (int i = 0; i < tx.flipCount; ++i) f.flips.push_back(tx.flips[i]);
   f.overlap = tx.overlap;
   f.kind = tx.kind;
+  if (withDemod) f.demod = f.sample + 240ull * factor;
   return f;
 }
 
@@ -39,17 +43,57 @@ uint32_t SynthSession::renderChunk(uint8_t* out, uint32_t count, std::vector<Syn
       break;
     }
     renderer.add(upcoming);
-    sent.push_back(synthSentFrame(upcoming, factor));
+    sent.push_back(synthSentFrame(upcoming, factor, synthIsRaw(type)));
     haveUpcoming = traffic.next(upcoming);
   }
   renderer.render(static_cast<uint32_t>(n), out);
   return static_cast<uint32_t>(n);
 }
 
+size_t SynthSession::renderRaw(uint16_t* out, size_t count, std::vector<SynthSentFrame>& sent) {
+  if (!synthIsRaw(type)) throw std::logic_error("SynthSession::renderRaw: not a real sample type");
+  size_t done = 0;
+  while (done < count) {
+    const auto want = static_cast<uint32_t>(std::min<size_t>(count - done, SynthRenderer::chunkSamples));
+    const uint32_t n = renderChunk(reinterpret_cast<uint8_t*>(out + done), want, sent);
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+size_t SynthSession::renderRawPacked(uint32_t* out, size_t count, std::vector<SynthSentFrame>& sent) {
+  unpacked.resize(count);
+  const size_t n = renderRaw(unpacked.data(), count, sent);
+  packRawSamples(unpacked.data(), n, out);
+  return n;
+}
+
+uint64_t synthSampleCount(const SynthScenario& scenario, SynthIqType type) {
+  return static_cast<uint64_t>(std::llround(scenario.duration * static_cast<double>(synthSampleRate(type))));
+}
+
+SynthFileResult synthesiseRawToMemory(const SynthScenario& scenario, SynthIqType type, std::vector<uint16_t>& samples) {
+  SynthFileResult result;
+  result.samples = synthSampleCount(scenario, type);
+  samples.assign(result.samples, 0);
+  SynthSession session(scenario, type, SynthAirspyCoding::Absolute, result.samples);
+  session.renderRaw(samples.data(), samples.size(), result.frames);
+  return result;
+}
+
+SynthFileResult synthesisePackedToMemory(const SynthScenario& scenario, SynthIqType type, std::vector<uint32_t>& words) {
+  std::vector<uint16_t> samples;
+  SynthFileResult result = synthesiseRawToMemory(scenario, type, samples);
+  words.assign(synthPackedWords(samples.size()), 0);
+  packRawSamples(samples.data(), samples.size(), words.data());
+  return result;
+}
+
 SynthFileResult synthesiseToMemory(const SynthScenario& scenario, SynthIqType type, SynthAirspyCoding coding,
                                    std::vector<uint8_t>& bytes) {
   SynthFileResult result;
-  result.samples = static_cast<uint64_t>(std::llround(scenario.duration * static_cast<double>(synthSampleRate(type))));
+  result.samples = synthSampleCount(scenario, type);
   const uint32_t width = synthBytesPerPair(type);
   bytes.assign(result.samples * width, 0);
   SynthSession session(scenario, type, coding, result.samples);
