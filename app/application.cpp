@@ -7,6 +7,8 @@
 #include "decode/receiver_position.h"
 #include "decode/statistics.h"
 #include "json-server/jsonserver/src/http_server.h"
+#include "output/air_info.h"
+#include "output/base_station_db.h"
 #include "output/network_server.h"
 #include "sdr/sdr_decoder.h"
 #include "sdr/sdr_device.h"
@@ -32,6 +34,9 @@ Application::~Application() {
   signals.reset();
   httpServer.reset();
   statistics.reset();
+  airInfo.reset();
+  baseStationDb.reset();
+  pictureLookup.reset();
   device.reset();
   decoder.reset();
   frameSink.reset();
@@ -70,6 +75,14 @@ void Application::start(std::unique_ptr<SdrDevice> inputDevice) {
   for (const auto* server : {&avrServer, &avrMlatServer, &avrMlatAirspyServer, &sbsServer, &beastServer, &msgServer}) {
     if (*server) (*server)->start();
   }
+
+  // A database that cannot be opened, or has not the tables, stops start-up (the writer has
+  // logged why).
+  if (baseStationDb && !config->baseStationDbPath.empty()) {
+    baseStationDb->open(config->baseStationDbPath);
+    baseStationDb->openSession();
+  }
+  if (airInfo) airInfo->start();
 
   if (httpServer) {
     try {
@@ -130,7 +143,19 @@ void Application::stopComponents() {
     if (*server) (*server)->stop();
   }
   if (httpServer) httpServer->stop();
-  // Every open flight ends and is queued for the writer; the table is emptied.
+  // Aircraft look-ups still queued open their flights first, so that the flush ends them too;
+  // then every open flight ends and is queued for the writer, and the table is emptied.
+  if (airInfo) airInfo->waitIdle();
   if (statistics) statistics->aircraftTable().flush();
+  // The worker serves everything queued, the last flights among them, before it ends.
+  if (airInfo) airInfo->stop();
+  if (baseStationDb && baseStationDb->isOpen()) {
+    try {
+      baseStationDb->closeSession();
+    } catch (const BaseStationDbException&) {
+      // Logged by the writer; the session keeps no end time, the database is closed anyway.
+    }
+    baseStationDb->close();
+  }
   signals->cancel();
 }

@@ -10,11 +10,14 @@
 #include <memory>
 #include <thread>
 
+class AirInfo;
+class BaseStationDb;
 class FrameSink;
 class HttpServer;
 class MessageDecoder;
 class MessageFilter;
 class NetworkServer;
+class PictureLookup;
 class ReceiverPosition;
 class SdrDecoder;
 class SdrDevice;
@@ -51,6 +54,9 @@ class Application {
   std::unique_ptr<Config> config;
   std::unique_ptr<HttpServer> httpServer;  // this and statistics only with the web interface
   std::unique_ptr<Statistics> statistics;
+  std::unique_ptr<PictureLookup> pictureLookup;  // these three only with the web interface
+  std::unique_ptr<BaseStationDb> baseStationDb;  // and the option "db"
+  std::unique_ptr<AirInfo> airInfo;
   std::shared_ptr<NetworkServer> avrServer;
   std::shared_ptr<NetworkServer> avrMlatServer;
   std::shared_ptr<NetworkServer> avrMlatAirspyServer;

@@ -6,6 +6,8 @@
 #include "json-server/jsonserver/src/command_get_stats.h"
 #include "json-server/jsonserver/src/google_key_command.h"
 #include "json-server/jsonserver/src/http_server.h"
+#include "output/air_info.h"
+#include "output/base_station_db.h"
 #include "output/network_server.h"
 #include "sdr/airspy_driver.h"
 #include "sdr/device_list.h"
@@ -30,7 +32,13 @@ int32_t localUtcOffset() {
 // The objects of the web interface, created only when its port is given.
 void createWebInterface(Application& app) {
   const Config& config = *app.config;
-  app.statistics = std::make_unique<Statistics>(config, app.receiverPosition.get(), nullptr, localUtcOffset());
+  app.pictureLookup = std::make_unique<PictureLookup>(config);
+  if (!config.baseStationDbPath.empty()) {
+    app.baseStationDb = std::make_unique<BaseStationDb>(config, app.pictureLookup.get());
+  }
+  app.airInfo = std::make_unique<AirInfo>(config, app.baseStationDb.get());
+  app.statistics = std::make_unique<Statistics>(config, app.receiverPosition.get(), app.airInfo.get(), localUtcOffset());
+  app.airInfo->setAircraftTable(&app.statistics->aircraftTable());
   app.httpServer = std::make_unique<HttpServer>(&webFileTable(), hostSeconds());
   app.httpServer->addCommand(std::make_shared<CommandGetStats>(app));
   app.httpServer->addCommand(std::make_shared<GoogleKeyCommand>(app));
@@ -69,6 +77,9 @@ int main(int argc, char* argv[]) {
   }
 
   raiseDescriptorLimit();
+  if (config.webPort == 0 && (!config.baseStationDbPath.empty() || !config.flightRouteDbPath.empty())) {
+    logError("--db and --frdb command line options used only with --web - ignored");
+  }
 
   std::unique_ptr<SdrDevice> input;
   try {
@@ -91,6 +102,9 @@ int main(int argc, char* argv[]) {
     application->start(std::move(input));
   } catch (const NetworkServerException&) {
     application.reset();  // the server has logged which step failed
+    return 1;
+  } catch (const BaseStationDbException&) {
+    application.reset();  // the writer has logged the path and SQLite's reason
     return 1;
   } catch (const std::exception& e) {
     // Nothing can run without the component that failed.

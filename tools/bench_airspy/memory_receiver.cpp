@@ -46,8 +46,6 @@ void MemoryAirspyReceiver::waitEnd() {
 }
 
 void MemoryAirspyReceiver::stream(airspy_sample_block_cb_fn callback, void* context) {
-  // The demodulator rectifies unpacked blocks in place, so each block is copied out first, as
-  // the library hands over buffers of its own.
   const size_t blockBytes = packed ? size_t{blockSamples} * 3 / 2 : size_t{blockSamples} * 2;
   std::vector<uint32_t> buffer((blockBytes + 3) / 4);
   for (uint32_t pass = 0; pass < passes && !stopping; ++pass) {
@@ -56,12 +54,18 @@ void MemoryAirspyReceiver::stream(airspy_sample_block_cb_fn callback, void* cont
       // The last block of a recording may be short; packed blocks stay whole groups of 8.
       const uint32_t count = static_cast<uint32_t>(packed ? bytes / 12 * 8 : bytes / 2);
       if (count == 0) break;
-      std::memcpy(buffer.data(), data.data() + offset, bytes);
+      // A single pass hands the recording's own memory over, as the library hands over its
+      // buffers; repeated passes need the samples again, so they get a copy.
+      void* samples = data.data() + offset;
+      if (passes > 1) {
+        std::memcpy(buffer.data(), samples, bytes);
+        samples = buffer.data();
+      }
       offset += bytes;
       airspy_transfer transfer{};
       transfer.device = handle();
       transfer.ctx = context;
-      transfer.samples = buffer.data();
+      transfer.samples = samples;
       transfer.sample_count = static_cast<int>(count);
       transfer.sample_type = AIRSPY_SAMPLE_RAW;
       if (callback(&transfer) != 0) {
