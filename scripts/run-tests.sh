@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the unit and end-to-end tests, the
-# statistics under ThreadSanitizer, and a bounded fuzzing run of every outside input.
+# threaded parts under ThreadSanitizer, and a bounded fuzzing run of every outside input.
 #   VELKARO_FUZZ_SECONDS  fuzzing time of each target, all run at once (default 60; 0 skips it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,12 +12,16 @@ build_dir=${VELKARO_BUILD_DIR:-build}
 status=0
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" || status=1
 
-echo "== ThreadSanitizer: statistics read while written =="
+echo "== ThreadSanitizer: the statistics, the database worker and the Airspy demodulator's threads =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKARO_SANITIZE=thread \
   -DVELKARO_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS=-Wno-tsan >/dev/null
-cmake --build build-tsan -j"$(nproc)" --target velkaro_decode_tests >/dev/null
-TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/velkaro_decode_tests --gtest_filter='StatisticsConcurrency*' \
-  || status=1
+cmake --build build-tsan -j"$(nproc)" --target velkaro_decode_tests velkaro_output_tests velkaro_sdr_tests >/dev/null
+export TSAN_OPTIONS="halt_on_error=1"
+build-tsan/tests/velkaro_decode_tests --gtest_filter='StatisticsConcurrency*' || status=1
+build-tsan/tests/velkaro_output_tests --gtest_filter='AirInfo*' || status=1
+build-tsan/tests/velkaro_sdr_tests \
+  --gtest_filter='DemodWorkerPool*:AirspyDemodulator.OutputIndependent*:AirspyStreaming*' || status=1
+unset TSAN_OPTIONS
 
 fuzz_seconds=${VELKARO_FUZZ_SECONDS:-60}
 if [[ "$fuzz_seconds" != 0 ]]; then
