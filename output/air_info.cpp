@@ -144,12 +144,23 @@ void AirInfo::lookupAircraft(uint32_t address) {
     }
   }
   const int64_t flightId = db->openFlight(aircraftId);
+  bool adopted = false;
   if (table != nullptr) {
     std::lock_guard<std::mutex> lock(table->mutex());
-    if (Aircraft* aircraft = table->find(address)) {
+    Aircraft* aircraft = table->find(address);
+    // A look-up served late may find the flight it was asked for already ended, or a later
+    // look-up's flight open: the row would then be closed from an emptied record, or never.
+    if (aircraft != nullptr && !aircraft->flightEnded.value && !aircraft->flight.flightOpen) {
       aircraft->flight.flightId = flightId;
       aircraft->flight.flightOpen = true;
+      adopted = true;
     }
+  }
+  if (!adopted) {
+    FlightRecord unused;
+    unused.flightId = flightId;
+    unused.endTime = hostSeconds();
+    db->closeFlights({unused});
   }
 }
 

@@ -132,13 +132,32 @@ TEST_F(AirInfoTest, AircraftLookUpWritesBackUnlessTheFlightEnded) {
     EXPECT_EQ(a.flight.flightId, 1);
     EXPECT_TRUE(a.flight.flightOpen);
   });
+  // The row of a flight that ended before its look-up was served is opened and closed at once:
+  // the emptied record would otherwise close it with no end time and no counts.
   withAircraft(kOther, [](Aircraft& a) {
     EXPECT_TRUE(a.databaseInfo.empty());
-    EXPECT_EQ(a.flight.flightId, 2);  // the flight is opened all the same
-    EXPECT_TRUE(a.flight.flightOpen);
+    EXPECT_FALSE(a.flight.flightOpen);
   });
+  EXPECT_EQ(query(baseStation, "SELECT FlightID, EndTime IS NULL, EndTime > '2000' FROM Flights ORDER BY FlightID;"),
+            "1|1|\n2|0|1");
 }
 
+TEST_F(AirInfoTest, ASecondLookUpOfAnOpenFlightLeavesNoRowOpen) {
+  openDb();
+  addAircraft(kDutch);
+  AirInfo airInfo(config, db.get());
+  airInfo.setAircraftTable(&table);
+  airInfo.requestAircraft(kDutch);
+  airInfo.requestAircraft(kDutch);
+  serve(airInfo);
+  withAircraft(kDutch, [](Aircraft& a) {
+    EXPECT_EQ(a.flight.flightId, 1);
+    EXPECT_TRUE(a.flight.flightOpen);
+  });
+  EXPECT_EQ(query(baseStation, "SELECT FlightID, EndTime IS NULL FROM Flights ORDER BY FlightID;"), "1|1\n2|0");
+}
+
+// Its flight row is closed at once: nothing else would ever close it.
 TEST_F(AirInfoTest, AircraftGoneBeforeItsLookUpStillGetsItsRows) {
   openDb();
   AirInfo airInfo(config, db.get());
@@ -152,7 +171,7 @@ TEST_F(AirInfoTest, AircraftGoneBeforeItsLookUpStillGetsItsRows) {
     EXPECT_FALSE(a.flight.flightOpen);
   });
   EXPECT_EQ(query(baseStation, "SELECT ModeS, Country FROM Aircraft;"), "4840D6|Netherlands");
-  EXPECT_EQ(query(baseStation, "SELECT FlightID, AircraftID FROM Flights;"), "1|1");
+  EXPECT_EQ(query(baseStation, "SELECT FlightID, AircraftID, EndTime IS NOT NULL FROM Flights;"), "1|1|1");
 }
 
 TEST_F(AirInfoTest, RouteIsTheNewestRowAndAnUnchangedRouteKeepsItsSerial) {

@@ -14,6 +14,8 @@ const { spawn, execFileSync } = require('child_process');
 const repo = path.join(__dirname, '..', '..');
 const TABS = ['charts', 'stats', 'flights', 'map', 'log', 'notams'];
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const BROWSER_ARGS = ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync'];
 
 function options(argv) {
   const o = { chromium: '/usr/bin/chromium', readmeShot: '' };
@@ -80,8 +82,7 @@ async function main() {
     context = await chromium.launchPersistentContext(path.join(work, 'profile'), {
       executablePath: o.chromium,
       headless: true,
-      args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-        '--disable-component-update', '--disable-sync'],
+      args: BROWSER_ARGS,
       viewport: { width: 1366, height: 820 },
     });
     // No internet here: online tiles fail at once and the embedded outline map stays.
@@ -115,7 +116,8 @@ async function main() {
     await page.waitForSelector('#info:not([hidden]) .flag', { timeout: 5000 });
     await page.click('[data-tab="map"]');
     await page.evaluate((a) => window.velkaro.mapView.focus(window.velkaro.flights.records.get(a)), icao);
-    await page.waitForFunction(() => window.velkaro.mapView.trail.points.length > 1, null, { timeout: 10000 });
+    // A trail needs two positions after the selection; a loaded machine may deliver them late.
+    await page.waitForFunction(() => window.velkaro.mapView.trail.points.length > 1, null, { timeout: 30000 });
     await page.waitForFunction(() => { const f = document.querySelector('#info .flag'); return f && f.naturalWidth === 20; }, null, { timeout: 5000 });
     await sleep(1500); // a few more polls: the trail grows and the coverage outline fills
     const mapShot = await shot('map-selected');
@@ -197,7 +199,12 @@ async function main() {
   console.log('page test passed');
 }
 
-main().catch((e) => {
-  console.error('page test failed: ' + (e && e.stack ? e.stack : e));
-  process.exit(1);
-});
+// The database test beside this one starts the program and the browser the same way.
+module.exports = { options, freePort, waitForServer, BROWSER_ARGS };
+
+if (require.main === module) {
+  main().catch((e) => {
+    console.error('page test failed: ' + (e && e.stack ? e.stack : e));
+    process.exit(1);
+  });
+}

@@ -22,7 +22,7 @@
     { field: 'signalLevel', title: 'Sig', cell: (r) => (known(r.signalLevel) ? String(r.signalLevel) : ''), cls: 'num', opt: true },
     { field: 'count', title: 'Msgs', cell: (r) => fmtInt(r.count), cls: 'num', opt: true },
     { field: 'lastSeen', title: 'Seen', cell: (r) => fmtAgo(r.lastSeen), cls: 'num', reverse: true, opt: true },
-    { field: 'route', title: 'Route', cell: (r) => r.route },
+    { field: 'route', title: 'Route', cell: (r) => r.route, cls: 'route-cell' },
   ];
 
   function compare(a, b, field) {
