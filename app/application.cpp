@@ -10,6 +10,8 @@
 #include "output/air_info.h"
 #include "output/base_station_db.h"
 #include "output/network_server.h"
+#include "output/nmea_output.h"
+#include "output/serial_server.h"
 #include "sdr/sdr_decoder.h"
 #include "sdr/sdr_device.h"
 
@@ -25,6 +27,7 @@ Application::Application()
   messageFilter = std::make_unique<MessageFilter>();
   messageDecoder = std::make_unique<MessageDecoder>();
   receiverPosition = std::make_unique<ReceiverPosition>();
+  nmeaTarget = std::make_unique<NmeaTargetTracker>();
   signals = std::make_unique<boost::asio::signal_set>(*ioService);
   signals->add(SIGINT);
   signals->add(SIGTERM);
@@ -37,6 +40,7 @@ Application::~Application() {
   airInfo.reset();
   baseStationDb.reset();
   pictureLookup.reset();
+  nmeaLogFile.reset();
   device.reset();
   decoder.reset();
   frameSink.reset();
@@ -44,6 +48,8 @@ Application::~Application() {
   messageDecoder.reset();
   receiverPosition.reset();
   config.reset();
+  nmeaTarget.reset();
+  serialServer.reset();
   msgServer.reset();
   sbsServer.reset();
   beastServer.reset();
@@ -92,6 +98,11 @@ void Application::start(std::unique_ptr<SdrDevice> inputDevice) {
       logError(std::string("Unable to start HTTP server: ") + e.what());
     }
   }
+
+  // A port that cannot be opened is retried in the background; a log file that cannot be
+  // opened is reported and the sentences still go to the port.
+  if (serialServer) serialServer->open();
+  if (nmeaLogFile) nmeaLogFile->open();
 
   decoder = device->createDecoder(*this);
   decoder->start();
@@ -157,5 +168,7 @@ void Application::stopComponents() {
     }
     baseStationDb->close();
   }
+  if (serialServer && !serialServer->isStopped()) serialServer->close();
+  if (nmeaLogFile && nmeaLogFile->isOpen()) nmeaLogFile->close();
   signals->cancel();
 }

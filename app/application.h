@@ -17,10 +17,13 @@ class HttpServer;
 class MessageDecoder;
 class MessageFilter;
 class NetworkServer;
+class NmeaLogFile;
+class NmeaTargetTracker;
 class PictureLookup;
 class ReceiverPosition;
 class SdrDecoder;
 class SdrDevice;
+class SerialServer;
 class Statistics;
 
 class Application {
@@ -64,6 +67,9 @@ class Application {
   std::shared_ptr<NetworkServer> sbsServer;
   std::shared_ptr<NetworkServer> msgServer;
   bool msgLocalTimeFlag = false;
+  std::shared_ptr<SerialServer> serialServer;      // the GPS emulation, with the option "nmea"
+  std::unique_ptr<NmeaTargetTracker> nmeaTarget;   // always there; follows address 0 until set
+  std::unique_ptr<NmeaLogFile> nmeaLogFile;        // with "nmea" and "nmea-logfile"
   std::unique_ptr<boost::asio::signal_set> signals;
 
  private:

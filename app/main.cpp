@@ -9,6 +9,8 @@
 #include "output/air_info.h"
 #include "output/base_station_db.h"
 #include "output/network_server.h"
+#include "output/nmea_output.h"
+#include "output/serial_server.h"
 #include "sdr/airspy_driver.h"
 #include "sdr/device_list.h"
 #include "sdr/input_devices.h"
@@ -45,6 +47,15 @@ void createWebInterface(Application& app) {
   if (!config.silhouettesDir.empty()) app.httpServer->addStaticDirectory(silhouettesUrlPrefix, config.silhouettesDir, true);
   if (!config.picturesDir.empty()) app.httpServer->addStaticDirectory(picturesUrlPrefix, config.picturesDir, false);
   if (!config.webUser.empty()) app.httpServer->setAuth(config.webUser + ":" + config.webPassword);
+}
+
+// The GPS emulation follows the aircraft of the option "nmea"; its log file needs "nmea" too.
+void createGpsEmulation(Application& app) {
+  const Config& config = *app.config;
+  if (config.nmeaPort.empty()) return;
+  app.nmeaTarget->setIcao(config.nmeaIcao);
+  app.serialServer = SerialServer::create(app.ioService, config.nmeaPort, static_cast<uint32_t>(config.nmeaBaudRate));
+  if (!config.nmeaLogPath.empty()) app.nmeaLogFile = std::make_unique<NmeaLogFile>(config.nmeaLogPath);
 }
 
 // Every feed and web client takes a descriptor; the usual soft limit of 1024 is far below what
@@ -98,6 +109,7 @@ int main(int argc, char* argv[]) {
 
   try {
     application->createOutputServers();
+    createGpsEmulation(*application);
     if (config.webPort != 0) createWebInterface(*application);
     application->start(std::move(input));
   } catch (const NetworkServerException&) {

@@ -8,8 +8,10 @@
 #include "decode/message_filter.h"
 #include "decode/modes_data.h"
 #include "decode/msg_line.h"
+#include "decode/receiver_position.h"
 #include "decode/statistics.h"
 #include "output/network_server.h"
+#include "output/nmea_output.h"
 #include "output/sbs_frame.h"
 #include "sdr/sdr_device.h"
 
@@ -71,7 +73,14 @@ void FrameSink::onFrame(const uint8_t* bytes, uint32_t length, uint64_t timestam
       std::string text;
       if (writeMsgLine(app.msgLocalTimeFlag, message, text)) sendText(*app.msgServer, statistics, text);
     }
-    // The GPS emulation follows its aircraft here once it exists.
+    if (app.serialServer) {
+      double latitude = 0, longitude = 0, speed = 0, track = 0, altitude = 0;
+      if (app.nmeaTarget->update(message, latitude, longitude, speed, track, altitude)) {
+        // The followed aircraft is where the receiver is, for distances and coverage too.
+        app.receiverPosition->fix(latitude, longitude);
+        writeNmeaSentences(app, latitude, longitude, speed, track, altitude);
+      }
+    }
   } else if (n == 2 && statistics) {
     statistics->addCounter(MODEAC_MSG, 1);
   }

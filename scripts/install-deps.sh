@@ -14,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   curl wrk
+  socat gpsd-clients  # a pseudo-terminal serial line and an NMEA parser for the GPS tests
   chromium  # the page test drives it headless
 )
 # The outside-client tests run under node; a node already on the machine (with its own npm) stays.

@@ -1,0 +1,247 @@
+// The serial line on a real pseudo-terminal pair: whole sentences that gpsd's parser accepts,
+// a line that is torn down and made again, a device that is not there yet, a refused rate, and
+// a stop that does not wait for a line that has stopped taking bytes.
+
+#include "app/application.h"
+#include "output/nmea_output.h"
+#include "output/serial_server.h"
+
+#include "support/log_lines.h"
+#include "tests/output/serial_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+
+#include <unistd.h>
+
+#include <future>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace serialtest;
+using Clock = std::chrono::steady_clock;
+
+// Texts of the lines logged after `mark` that contain `part`.
+std::vector<std::string> logged(uint32_t mark, const std::string& part) {
+  std::vector<std::string> found;
+  for (const std::string& line : logLinesAfter(mark)) {
+    if (line.find(part) != std::string::npos) found.push_back(line.substr(line.find(part)));
+  }
+  return found;
+}
+
+std::string withChecksum(const std::string& body) {
+  unsigned sum = 0;
+  for (char c : body) sum ^= static_cast<unsigned char>(c);
+  char hex[3];
+  std::snprintf(hex, sizeof hex, "%02X", sum);
+  return "$" + body + "*" + hex;
+}
+
+// An application whose I/O service runs on a thread of its own, as the main thread runs it, and
+// a pseudo-terminal pair: the emulation's end ("gps") and the device's end ("device").
+class SerialLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("velkaro-serial-" + std::to_string(getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+    pair = std::make_unique<PtyPair>((dir / "gps").string(), (dir / "device").string());
+    ioThread = std::thread([this] { app.ioService->run(); });
+  }
+  void TearDown() override {
+    if (app.serialServer && !app.serialServer->isStopped()) onIo([this] { app.serialServer->close(); });
+    work.reset();
+    ioThread.join();
+    pair.reset();
+    fs::remove_all(dir);
+  }
+
+  // Runs `f` on the I/O thread and waits for it.
+  void onIo(const std::function<void()>& f) {
+    std::promise<void> done;
+    boost::asio::post(*app.ioService, [&] {
+      f();
+      done.set_value();
+    });
+    done.get_future().wait();
+  }
+
+  void openServer(const std::string& device, uint32_t baud, std::chrono::seconds retry = SerialServer::reconnectDelay) {
+    app.serialServer = SerialServer::create(app.ioService, device, baud, retry);
+    onIo([this] { app.serialServer->open(); });
+  }
+
+  // As the pipeline writes: from a thread that is not the I/O thread.
+  void fromFrameThread(const std::function<void()>& f) { std::thread(f).join(); }
+
+  bool connectedLine(uint32_t mark, const std::string& device, size_t count, std::chrono::milliseconds timeout) {
+    return waitUntil([&] { return logged(mark, "SerialPort " + device + " connected").size() >= count; }, timeout);
+  }
+
+  Application app;
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{app.ioService->get_executor()};
+  std::thread ioThread;
+  fs::path dir;
+  std::unique_ptr<PtyPair> pair;
+};
+
+TEST_F(SerialLine, DeviceGetsWholeSentencesThatGpsdAcceptsAndTheLogFileTheSame) {
+  ASSERT_TRUE(pair->start());
+  FarEnd device(pair->farPath());
+  ASSERT_TRUE(device.isOpen());
+  const uint32_t mark = lastLogNumber();
+  app.nmeaLogFile = std::make_unique<NmeaLogFile>((dir / "nmea.log").string());
+  app.nmeaLogFile->open();
+  openServer(pair->nearPath(), 4800);
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
+  // What the device says is read and thrown away; the line stays up.
+  ASSERT_TRUE(device.send("$PGRMO,,2*75\r\nnoise\r\n"));
+
+  fromFrameThread([this] {
+    writeNmeaSentences(app, 51.5, -0.1275, 450, 90, 35000);
+    writeNmeaSentences(app, -33.9, 151.2, 12.5, 271.3, 1500);
+  });
+  ASSERT_TRUE(device.waitForLines(8, 5s)) << device.received();
+  const std::string received = device.received();
+  const auto lines = splitAt(received, "\r\n");
+  EXPECT_EQ(lines.size(), 8u);
+  EXPECT_EQ(received.size(), received.rfind("\r\n") + 2) << "a partial sentence";
+  EXPECT_EQ(splitAt(readFile(dir / "nmea.log"), "\n"), lines);
+  EXPECT_EQ(readFile(dir / "nmea.log").find('\r'), std::string::npos);
+  EXPECT_TRUE(app.serialServer->isConnected());
+
+  const Gpsdecoded parsed = runGpsdecode(received, dir);
+  EXPECT_EQ(parsed.accepted, lines) << parsed.report;
+  EXPECT_EQ(parsed.report.find("bad checksum"), std::string::npos) << parsed.report;
+  // Its own reading of the values (speeds in metres a second, altitudes in metres).
+  for (const char* values : {"lat=51.50 lon=-0.13 speed=231.50 track=90.00", "altMSL=10668.00",
+                             "lat=-33.90 lon=151.20 speed=6.43 track=271.30", "altMSL=457.20",
+                             "course(T)=90.00", "course(T)=271.30"}) {
+    EXPECT_NE(parsed.report.find(values), std::string::npos) << values << "\n" << parsed.report;
+  }
+  EXPECT_TRUE(logged(mark, "ERROR").empty());
+}
+
+TEST_F(SerialLine, WritesFromAnotherThreadNeverInterleaveAndAFullQueueDropsWholeSentences) {
+  ASSERT_TRUE(pair->start());
+  FarEnd device(pair->farPath());
+  const uint32_t mark = lastLogNumber();
+  openServer(pair->nearPath(), 115200);
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
+  constexpr int sent = 3000;
+  fromFrameThread([this] {
+    for (int i = 0; i < sent; ++i) {
+      app.serialServer->write(withChecksum("GPTXT,01,01,02,sentence " + std::to_string(i)) + "\r\n");
+    }
+  });
+  const uint64_t dropped = app.serialServer->droppedWrites();
+  ASSERT_TRUE(device.waitForLines(sent - dropped, 10s)) << device.lineCount() << " of " << sent - dropped;
+  // In order, each one whole: every sentence is either on the line or counted as dropped.
+  int last = -1;
+  for (const std::string& line : splitAt(device.received(), "\r\n")) {
+    ASSERT_TRUE(checksumRight(line)) << line;
+    const int n = std::stoi(line.substr(line.rfind(' ') + 1));
+    EXPECT_GT(n, last) << line;
+    last = n;
+  }
+  EXPECT_EQ(device.lineCount() + dropped, static_cast<uint64_t>(sent));
+  EXPECT_LE(app.serialServer->queueLimit(), SerialServer::maximumQueue);
+  if (dropped > 0) {
+    EXPECT_FALSE(logged(mark, "cannot keep up").empty());
+  }
+}
+
+TEST_F(SerialLine, LineTornDownAndMadeAgainIsReopenedWithinTenSeconds) {
+  ASSERT_TRUE(pair->start());
+  auto device = std::make_unique<FarEnd>(pair->farPath());
+  const uint32_t mark = lastLogNumber();
+  openServer(pair->nearPath(), 4800);
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
+  app.serialServer->write(withChecksum("GPTXT,before") + "\r\n");
+  ASSERT_TRUE(device->waitForLines(1, 2s));
+
+  // The adapter is pulled out: the line hangs up.
+  device.reset();
+  pair->stop();
+  const auto down = Clock::now();
+  ASSERT_TRUE(waitUntil([&] { return !app.serialServer->isConnected(); }, 2s));
+  EXPECT_EQ(logged(mark, "SerialServer read error ").size() + logged(mark, "SerialPort write error ").size(), 1u);
+  EXPECT_EQ(logged(mark, "SerialServer reconnect in 10 seconds").size(), 1u);
+
+  // ... and plugged in again. Nothing written meanwhile is kept for later.
+  ASSERT_TRUE(pair->start());
+  device = std::make_unique<FarEnd>(pair->farPath());
+  app.serialServer->write(withChecksum("GPTXT,while down") + "\r\n");
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 2, 12s));
+  const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - down);
+  EXPECT_GE(back.count(), 9000);
+  EXPECT_LE(back.count(), 11500);
+  app.serialServer->write(withChecksum("GPTXT,after") + "\r\n");
+  ASSERT_TRUE(device->waitForLines(1, 2s));
+  EXPECT_EQ(device->received(), withChecksum("GPTXT,after") + "\r\n");
+}
+
+TEST_F(SerialLine, MissingDeviceIsRetriedUntilItAppearsAndAStopEndsTheRetries) {
+  const uint32_t mark = lastLogNumber();
+  openServer(pair->nearPath(), 4800, std::chrono::seconds(1));
+  ASSERT_TRUE(waitUntil([&] { return logged(mark, "SerialPort open error ").size() >= 2; }, 3s));
+  EXPECT_EQ(logged(mark, "SerialPort open error ")[0], "SerialPort open error No such file or directory");
+  EXPECT_GE(logged(mark, "SerialServer reconnect in 1 seconds").size(), 2u);
+  app.serialServer->write("$GPTXT,dropped*00\r\n");  // not connected: gone, not queued
+
+  ASSERT_TRUE(pair->start());
+  FarEnd device(pair->farPath());
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 3s));
+  app.serialServer->write(withChecksum("GPTXT,sent") + "\r\n");
+  ASSERT_TRUE(device.waitForLines(1, 2s));
+  EXPECT_EQ(device.received(), withChecksum("GPTXT,sent") + "\r\n");
+
+  // Torn down again, then stopped while the retry is pending: nothing more is logged.
+  const uint32_t beforeTearDown = lastLogNumber();
+  pair->stop();
+  ASSERT_TRUE(waitUntil([&] { return !logged(beforeTearDown, "SerialServer reconnect in").empty(); }, 3s));
+  onIo([this] { app.serialServer->close(); });
+  EXPECT_TRUE(app.serialServer->isStopped());
+  const uint32_t stopped = lastLogNumber();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(logLinesAfter(stopped), std::vector<std::string>());
+}
+
+TEST_F(SerialLine, RateTheDriverRefusesIsReportedAndRetriedLikeAFailedOpen) {
+  ASSERT_TRUE(pair->start());
+  const uint32_t mark = lastLogNumber();
+  openServer(pair->nearPath(), 12345, std::chrono::seconds(1));
+  ASSERT_TRUE(waitUntil([&] { return logged(mark, "SerialPort configuration error ").size() >= 2; }, 3s));
+  EXPECT_EQ(logged(mark, "SerialPort configuration error ")[0], "SerialPort configuration error Invalid argument");
+  EXPECT_GE(logged(mark, "SerialServer reconnect in 1 seconds").size(), 2u);
+  EXPECT_TRUE(logged(mark, "SerialPort open error ").empty()) << "the port was closed before the retry";
+  EXPECT_FALSE(app.serialServer->isConnected());
+}
+
+TEST_F(SerialLine, StopIsPromptWhileTheLineTakesNothing) {
+  ASSERT_TRUE(pair->start());  // nobody opens the device's end, so the line fills up and stalls
+  const uint32_t mark = lastLogNumber();
+  openServer(pair->nearPath(), 460800);
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
+  const std::string sentence = withChecksum("GPTXT,01,01,02,filling the line up") + "\r\n";
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (int i = 0; i < 100; ++i) app.serialServer->write(sentence);
+        return app.serialServer->droppedWrites() > 0;
+      },
+      10s));
+
+  const auto start = Clock::now();
+  onIo([this] { app.serialServer->close(); });
+  work.reset();
+  ioThread.join();  // no work is left behind: the stuck write was cancelled
+  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_EQ(logged(mark, "ERROR"), std::vector<std::string>());
+  ioThread = std::thread([] {});
+}
+
+}  // namespace
