@@ -7,6 +7,7 @@
 #include "decode/receiver_position.h"
 #include "decode/statistics.h"
 #include "json-server/jsonserver/src/http_server.h"
+#include "infoservice/response_cache.h"
 #include "output/air_info.h"
 #include "output/base_station_db.h"
 #include "output/network_server.h"
@@ -40,6 +41,7 @@ Application::~Application() {
   airInfo.reset();
   baseStationDb.reset();
   pictureLookup.reset();
+  responseCache.reset();
   nmeaLogFile.reset();
   device.reset();
   decoder.reset();

@@ -21,6 +21,7 @@ class NmeaLogFile;
 class NmeaTargetTracker;
 class PictureLookup;
 class ReceiverPosition;
+class ResponseCache;
 class SdrDecoder;
 class SdrDevice;
 class SerialServer;
@@ -60,6 +61,7 @@ class Application {
   std::unique_ptr<PictureLookup> pictureLookup;  // these three only with the web interface
   std::unique_ptr<BaseStationDb> baseStationDb;  // and the option "db"
   std::unique_ptr<AirInfo> airInfo;
+  std::unique_ptr<ResponseCache> responseCache;  // the outside services' replies, web only
   std::shared_ptr<NetworkServer> avrServer;
   std::shared_ptr<NetworkServer> avrMlatServer;
   std::shared_ptr<NetworkServer> avrMlatAirspyServer;

@@ -6,6 +6,8 @@
 #include "json-server/jsonserver/src/command_get_stats.h"
 #include "json-server/jsonserver/src/google_key_command.h"
 #include "json-server/jsonserver/src/http_server.h"
+#include "infoservice/json_proxy.h"
+#include "infoservice/response_cache.h"
 #include "output/air_info.h"
 #include "output/base_station_db.h"
 #include "output/network_server.h"
@@ -41,9 +43,13 @@ void createWebInterface(Application& app) {
   app.airInfo = std::make_unique<AirInfo>(config, app.baseStationDb.get());
   app.statistics = std::make_unique<Statistics>(config, app.receiverPosition.get(), app.airInfo.get(), localUtcOffset());
   app.airInfo->setAircraftTable(&app.statistics->aircraftTable());
+  app.responseCache = std::make_unique<ResponseCache>();
   app.httpServer = std::make_unique<HttpServer>(&webFileTable(), hostSeconds());
   app.httpServer->addCommand(std::make_shared<CommandGetStats>(app));
   app.httpServer->addCommand(std::make_shared<GoogleKeyCommand>(app));
+  // Outside services, only on the page's request; answered on the application's I/O service.
+  app.httpServer->addCommand(
+      std::make_shared<JsonProxy>(app, *app.ioService, *app.httpServer, app.responseCache.get()));
   if (!config.silhouettesDir.empty()) app.httpServer->addStaticDirectory(silhouettesUrlPrefix, config.silhouettesDir, true);
   if (!config.picturesDir.empty()) app.httpServer->addStaticDirectory(picturesUrlPrefix, config.picturesDir, false);
   if (!config.webUser.empty()) app.httpServer->setAuth(config.webUser + ":" + config.webPassword);
