@@ -30,6 +30,10 @@ void SdrDecoder::start() {
   frameLength = 0;
   recentFrames.assign(factor, RecentFrame{});
   ringWriteIndex = 0;
+  std::fill(std::begin(recentReplies), std::end(recentReplies), RecentReply{});
+  replyWriteIndex = 0;
+  spiEchoExpected = false;
+  spiEchoCounter = 0;
   history.assign(factor, 0u);
   historyIndex = 0;
   runningSum = 0;

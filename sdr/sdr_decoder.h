@@ -77,6 +77,14 @@ class SdrDecoder {
     uint32_t length = 0;
     uint64_t counter = 0;
   };
+  struct RecentReply {
+    uint8_t bytes[2] = {};
+    uint64_t counter = 0;
+    bool used = false;
+  };
+  // Mode A/C replies handed on lately; a few, so that a misread between two sightings of one
+  // reply does not split it.
+  static constexpr uint32_t recentReplyCount = 4;
   enum class Summing { Any, Factor5, Factor1 };
 
   template <Summing mode>
@@ -105,6 +113,11 @@ class SdrDecoder {
   uint64_t sampleCounter = 0;
   std::vector<RecentFrame> recentFrames;
   uint32_t ringWriteIndex = 0;
+  RecentReply recentReplies[recentReplyCount];
+  uint32_t replyWriteIndex = 0;
+  // Where the echo of the last reply with SPI and C2 would begin (sample counter).
+  bool spiEchoExpected = false;
+  uint64_t spiEchoCounter = 0;
 
   // The newest factor samples (oldest first at historyIndex) and their sum, for the running
   // bin sum; carried from one call to the next.

@@ -11,9 +11,14 @@
 // Speed is the wall time spent inside process() only, as a multiple of real time.
 // --detail adds long/short recall, misses by sample offset, false frames by DF and the
 // timestamp errors; --list N prints the first N misses and false DF 11/17-19 frames of a run.
+// --modeac R adds R Mode A/C replies per second per aircraft, decodes them ("rbs", I/Q types
+// only) and prints under each row the replies found, found twice and false (of those out);
+// the Mode S columns then leave them out.
 //
 //   velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]
 //                        [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,...] [--detail] [--list N]
+//                        [--modeac RATE]
+// A level A-B spreads the aircraft evenly from A to B dB.
 
 #include <algorithm>
 #include <cmath>
@@ -40,15 +45,21 @@ struct Options {
   // and for the detectors that lock a few samples early; frames are at least 4 us apart.
   double toleranceTicks = 6;
   std::vector<SynthIqType> types = {SynthIqType::Rtl, SynthIqType::Airspy6, SynthIqType::Airspy10};
-  std::vector<double> levels = {3, 6, 9, 12, 15, 20, 25, 30};
+  // dB above the noise, from the first aircraft to the last (the same for a single level).
+  struct Level {
+    double low, high;
+  };
+  std::vector<Level> levels = {{3, 3}, {6, 6}, {9, 9}, {12, 12}, {15, 15}, {20, 20}, {25, 25}, {30, 30}};
   bool detail = false;
   size_t list = 0;
+  double modeAc = 0;
 };
 
 [[noreturn]] void usage(const std::string& problem) {
   std::fprintf(stderr,
                "%s\nusage: velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]\n"
-               "       [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,9] [--detail] [--list N]\n",
+               "       [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,9] [--detail] [--list N]\n"
+               "       [--modeac RATE]\n",
                problem.c_str());
   std::exit(2);
 }
@@ -82,6 +93,7 @@ Options parseOptions(int argc, char** argv) {
     else if (arg == "--tolerance") o.toleranceTicks = number(value(), arg);
     else if (arg == "--detail") o.detail = true;
     else if (arg == "--list") o.list = static_cast<size_t>(number(value(), arg));
+    else if (arg == "--modeac") o.modeAc = number(value(), arg);
     else if (arg == "--types") {
       o.types.clear();
       for (const auto& name : commaList(value())) {
@@ -91,7 +103,15 @@ Options parseOptions(int argc, char** argv) {
       }
     } else if (arg == "--levels") {
       o.levels.clear();
-      for (const auto& item : commaList(value())) o.levels.push_back(number(item, arg));
+      for (const auto& item : commaList(value())) {
+        const auto dash = item.find('-', 1);
+        if (dash == std::string::npos) {
+          const double level = number(item, arg);
+          o.levels.push_back({level, level});
+        } else {
+          o.levels.push_back({number(item.substr(0, dash), arg), number(item.substr(dash + 1), arg)});
+        }
+      }
     } else {
       usage("unknown option " + arg);
     }
@@ -104,13 +124,14 @@ Options parseOptions(int argc, char** argv) {
 
 // Airborne aircraft spread over the sky, the last one taxiing (surface positions), every one
 // at the same level and answering interrogations (DF 4/5/20/21) as well as squittering.
-std::string scenarioText(const Options& o, double level, bool aligned) {
+std::string scenarioText(const Options& o, Options::Level levels, bool aligned) {
   std::ostringstream s;
   s << "duration " << o.seconds << "\nseed " << o.seed << "\nnoise -32\ntiming " << (aligned ? "aligned" : "random")
-    << "\ncollisions avoid\noverlap 0\nmodeac 0\n";
+    << "\ncollisions avoid\noverlap 0\nmodeac " << o.modeAc << "\n";
   for (int i = 0; i < o.aircraft; ++i) {
     char line[256];
     const bool ground = i == o.aircraft - 1 && o.aircraft > 1;
+    const double level = levels.low + (o.aircraft > 1 ? (levels.high - levels.low) * i / (o.aircraft - 1) : 0);
     std::snprintf(line, sizeof line,
                   "aircraft %06X callsign=VKR%03d squawk=%04o lat=%.3f lon=%.3f track=%d gs=%d alt=%d level=%g "
                   "replies=1.5%s\n",
@@ -195,11 +216,22 @@ int main(int argc, char** argv) {
   std::map<SynthIqType, Totals> totals;
   for (SynthIqType type : o.types) {
     Totals& total = totals[type];
-    for (double level : o.levels) {
+    for (const Options::Level& level : o.levels) {
+      char levelName[32];
+      if (level.low == level.high) {
+        std::snprintf(levelName, sizeof levelName, "%g", level.low);
+      } else {
+        std::snprintf(levelName, sizeof levelName, "%g-%g", level.low, level.high);
+      }
       RecallTally tally[2];
       RecallRun runs[2];
+      ModeACTally modeAc[2];
       for (int timing = 0; timing < 2; ++timing) {
-        runs[timing] = runRecall(parseSynthScenarioText(scenarioText(o, level, timing == 0)), type);
+        runs[timing] = runRecall(parseSynthScenarioText(scenarioText(o, level, timing == 0)), type, o.modeAc > 0);
+        if (o.modeAc > 0) {
+          modeAc[timing] = matchModeAC(runs[timing], o.toleranceTicks);
+          runs[timing] = withoutModeAC(runs[timing]);
+        }
         tally[timing] = matchRecall(runs[timing], o.toleranceTicks);
         total.signalSeconds += static_cast<double>(runs[timing].samples) / static_cast<double>(synthSampleRate(type));
         total.processSeconds += runs[timing].processSeconds;
@@ -224,9 +256,17 @@ int main(int argc, char** argv) {
       double signalSum = 0;
       for (const RecallFrame& out : runs[1].frames) signalSum += out.signal;
       const double meanSignal = runs[1].frames.empty() ? 0 : signalSum / static_cast<double>(runs[1].frames.size());
-      std::printf("%-8s %5g %6s %16s %16s %11s %15s %24s %6.0f\n", synthIqTypeName(type), level, sent.c_str(),
+      std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s %6.0f\n", synthIqTypeName(type), levelName, sent.c_str(),
                   share(tally[0].recovered, tally[0].sent).c_str(), share(tally[1].recovered, tally[1].sent).c_str(),
                   offTime, falseParity, falseOther, meanSignal);
+      if (o.modeAc > 0 && !synthIsRaw(type)) {
+        const auto shareOf = [](size_t part, size_t whole) { return whole ? 100.0 * part / whole : 0.0; };
+        std::printf("    Mode A/C: sent %zu, found %zu %5.1f%% / %zu %5.1f%%, twice %zu / %zu, false %zu %.2f%% / %zu %.2f%%\n",
+                    modeAc[0].sent, modeAc[0].found, shareOf(modeAc[0].found, modeAc[0].sent), modeAc[1].found,
+                    shareOf(modeAc[1].found, modeAc[1].sent), modeAc[0].twice, modeAc[1].twice,
+                    modeAc[0].falseReplies, shareOf(modeAc[0].falseReplies, modeAc[0].out), modeAc[1].falseReplies,
+                    shareOf(modeAc[1].falseReplies, modeAc[1].out));
+      }
       if (o.detail && (tally[0].falseCopies || tally[1].falseCopies))
         std::printf("    unmatched copies of sent frames (wrong time or twice): %zu / %zu\n", tally[0].falseCopies,
                     tally[1].falseCopies);

@@ -90,3 +90,55 @@ RecallTally matchRecall(const RecallRun& run, double toleranceTicks) {
     if (!matched[i]) tally.missed.push_back(i);
   return tally;
 }
+
+ModeACTally matchModeAC(const RecallRun& run, double toleranceTicks) {
+  ModeACTally tally;
+  std::map<std::string, std::vector<size_t>> byBytes;
+  for (size_t i = 0; i < run.sent.size(); ++i) {
+    if (run.sent[i].length != 2) continue;
+    ++tally.sent;
+    byBytes[keyOf(run.sent[i].bytes)].push_back(i);
+  }
+  std::vector<bool> matched(run.sent.size(), false);
+  for (const RecallFrame& out : run.frames) {
+    if (out.bytes.size() != 2) continue;
+    ++tally.out;
+    const auto candidates = byBytes.find(keyOf(out.bytes));
+    size_t best = run.sent.size();
+    double bestDelta = 0;
+    bool nearFound = false;
+    if (candidates != byBytes.end()) {
+      for (size_t i : candidates->second) {
+        const double delta =
+            static_cast<double>(out.timestamp) - (recallIdealTimestamp(run.sent[i], run.factor) - 9);
+        if (matched[i]) {
+          nearFound |= std::fabs(delta) <= 60;
+        } else if (best == run.sent.size() || std::fabs(delta) < std::fabs(bestDelta)) {
+          best = i;
+          bestDelta = delta;
+        }
+      }
+    }
+    if (best != run.sent.size() && std::fabs(bestDelta) <= toleranceTicks) {
+      matched[best] = true;
+      ++tally.found;
+    } else if (nearFound) {
+      ++tally.twice;
+    } else {
+      ++tally.falseReplies;
+    }
+  }
+  return tally;
+}
+
+RecallRun withoutModeAC(const RecallRun& run) {
+  RecallRun modeS;
+  modeS.factor = run.factor;
+  modeS.samples = run.samples;
+  modeS.processSeconds = run.processSeconds;
+  for (const auto& f : run.sent)
+    if (f.length != 2) modeS.sent.push_back(f);
+  for (const auto& f : run.frames)
+    if (f.bytes.size() != 2) modeS.frames.push_back(f);
+  return modeS;
+}

@@ -39,6 +39,21 @@ struct RecallTally {
   std::vector<size_t> falseParityFrames;
 };
 
+// Mode A/C replies (length 2) against the replies sent. The detector stamps the window whose
+// bin 1 (not bin 0, as for Mode S) holds F1: 6 to 12 ticks before the ideal Mode S stamp, so
+// the tolerance is taken around 9 ticks before it.
+struct ModeACTally {
+  size_t sent = 0;
+  size_t found = 0;
+  // Copies of a reply already found, within 5 us of it; replies out that match nothing sent.
+  size_t twice = 0;
+  size_t falseReplies = 0;
+  size_t out = 0;
+};
+ModeACTally matchModeAC(const RecallRun& run, double toleranceTicks);
+// The run without its Mode A/C replies, sent and out, for the Mode S tally.
+RecallRun withoutModeAC(const RecallRun& run);
+
 double recallIdealTimestamp(const SynthSentFrame& frame, uint32_t factor);
 bool recallParityChecked(const std::vector<uint8_t>& bytes);
 

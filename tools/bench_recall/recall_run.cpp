@@ -49,7 +49,7 @@ RecallRun runRawRecall(const SynthScenario& scenario, SynthIqType type) {
 
 }  // namespace
 
-RecallRun runRecall(const SynthScenario& scenario, SynthIqType type) {
+RecallRun runRecall(const SynthScenario& scenario, SynthIqType type, bool rbs) {
   if (synthIsRaw(type)) return runRawRecall(scenario, type);
   RecallRun run;
   run.factor = synthOversamplingFactor(type);
@@ -59,6 +59,7 @@ RecallRun runRecall(const SynthScenario& scenario, SynthIqType type) {
   run.sent = std::move(file.frames);
 
   Application app;
+  app.config->rbsDecoding = rbs;
   app.device = std::make_unique<FixedFactorDevice>(run.factor);
   SdrRtlDecoder decoder(app);
   decoder.setFrameOutput([&run](const uint8_t* frame, uint32_t length, uint64_t timestamp, uint8_t signal) {

@@ -23,4 +23,5 @@ struct RecallRun {
   double processSeconds = 0;  // wall time spent inside process() only
 };
 
-RecallRun runRecall(const SynthScenario& scenario, SynthIqType type);
+// rbs: the I/Q demodulator also looks for Mode A/C replies (the Airspy one has no such detector).
+RecallRun runRecall(const SynthScenario& scenario, SynthIqType type, bool rbs = false);
