@@ -10,7 +10,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { spawn, execFileSync } = require('child_process');
-const { options, freePort, waitForServer, BROWSER_ARGS } = require('./page_browser.js');
+const { options, freePort, waitForServer, BROWSER_ARGS, finish } = require('./page_browser.js');
 
 const repo = path.join(__dirname, '..', '..');
 
@@ -64,6 +64,7 @@ function sql(sqlite3, db, text) {
 const q = (s) => "'" + String(s).replace(/'/g, "''") + "'";
 
 async function main() {
+  const began = Date.now();
   const o = options(process.argv.slice(2));
   if (!fs.existsSync(o.chromium)) throw new Error(o.chromium + ' is missing: run scripts/install-deps.sh');
   const sqlite3 = 'sqlite3';
@@ -300,11 +301,7 @@ async function main() {
     await Promise.all(children.map((c) => c.exited));
     fs.rmSync(work, { recursive: true, force: true });
   }
-  if (problems.length) {
-    console.error('problems:\n  ' + problems.join('\n  '));
-    process.exit(1);
-  }
-  console.log('page database test passed');
+  finish('page database test', began, problems);
 }
 
 main().catch((e) => {

@@ -34,7 +34,27 @@
   errorButton.addEventListener('click', () => {
     if (typeof errorDialog.showModal === 'function') errorDialog.showModal();
   });
-  const rpc = root.VelkaroRpc.createRpc({ fetch: (url, init) => fetch(url, init), recorder });
+  // When the program last answered at all (an error reply is an answer too), for the notice
+  // that the shown data is out of date.
+  const link = { lastAnswer: performance.now(), lastAnswerDate: new Date(), down: false };
+  const answered = () => {
+    link.lastAnswer = performance.now();
+    link.lastAnswerDate = new Date();
+  };
+  const rpc = root.VelkaroRpc.createRpc({
+    fetch: (url, init) => fetch(url, init),
+    recorder: {
+      failed(text) {
+        if (text !== 'Error ajax request') answered();
+        recorder.failed(text);
+      },
+      succeeded() {
+        answered();
+        recorder.succeeded();
+      },
+    },
+  });
+  const NOTICE_AFTER_MS = 4000;
 
   function tickClocks() {
     const now = new Date();
@@ -46,7 +66,7 @@
   function start() {
     const flights = new FlightState();
     const info = new root.VelkaroInfoView.InfoView($('info'), { rpc, onClose: () => select(null) });
-    const mapView = new root.VelkaroMapView.MapView($('map'), { onSelect: (icao) => select(icao) });
+    const mapView = new root.VelkaroMapView.MapView($('map'), { onSelect: (icao) => select(icao), card: $('info') });
     const list = new root.VelkaroFlightsView.FlightsView({
       head: $('flightsHead'), body: $('flightsBody'), count: $('flightsCount'), filter: $('flightsFilter'),
       onSelect: (icao) => select(icao),
@@ -73,11 +93,36 @@
       render();
     });
 
+    const NONE = new Map();
     function render() {
-      const selected = flights.records.get(flights.selected) || null;
-      if (current === 'flights') list.update(flights.records, flights.selected, flights.metric);
-      if (current === 'map') mapView.update(flights.records, flights.selected, flights.metric);
+      // While a request is still open the 20-second rule waits for it; the view does not.
+      const stale = flights.lastAccepted !== null && performance.now() - flights.lastAccepted > root.VelkaroApp.RESET_AFTER_MS;
+      const records = stale ? NONE : flights.records;
+      const selected = records.get(flights.selected) || null;
+      if (current === 'flights') list.update(records, flights.selected, flights.metric);
+      if (current === 'map') mapView.update(records, flights.selected, flights.metric);
       info.show(selected, flights.metric);
+      document.body.classList.toggle('has-selection', !!selected);
+    }
+
+    // The notice says since when nothing has come back; the view empties with the records.
+    function checkLink() {
+      const down = performance.now() - link.lastAnswer > NOTICE_AFTER_MS;
+      if (down) {
+        const d = link.lastAnswerDate;
+        $('staleSince').textContent = hhmm(d.getHours(), d.getMinutes()) + ':' + String(d.getSeconds()).padStart(2, '0');
+      }
+      if (down !== link.down) {
+        link.down = down;
+        $('staleNotice').hidden = !down;
+      }
+      if (down && performance.now() - link.lastAnswer > root.VelkaroApp.RESET_AFTER_MS) {
+        // Counts of a program that no longer answers are as old as the cleared records.
+        $('countModes').textContent = '0';
+        $('countAdsb').textContent = '0';
+        document.title = 'Velkaro (0)';
+      }
+      if (down) render();
     }
 
     function select(icao) {
@@ -96,7 +141,8 @@
         $('countAdsb').textContent = adsb;
         document.title = 'Velkaro (' + (modes + adsb) + ')';
         const now = performance.now();
-        charts.setRates(byteRate.update(c.OUTPUT_BYTES, now), msgRate.update(c.TOTAL_MSG, now));
+        // A counter still at zero is left out of the answer.
+        charts.setRates(byteRate.update(c.OUTPUT_BYTES || 0, now), msgRate.update(c.TOTAL_MSG || 0, now));
         stats.setCounters(c);
         if ('RECEIVER_LAT' in c && 'RECEIVER_LON' in c) {
           receiver = [Number(c.RECEIVER_LAT), Number(c.RECEIVER_LON)];
@@ -113,7 +159,9 @@
     }
 
     function pollFlights() {
+      const before = flights.records.size;
       const data = flights.nextRequest(performance.now());
+      if (flights.records.size !== before) render(); // the 20-second rule has cleared them
       if (!data) return; // the previous request is still open
       rpc.request('getStats', data)
         .then((answer) => {
@@ -174,7 +222,7 @@
       if (tab === 'map' || tab === 'flights') panelOf(tab).appendChild($('info'));
       document.body.dataset.view = tab;
       weather.setActive(tab === 'map');
-      if (tab === 'map') mapView.invalidate();
+      if (tab === 'map') mapView.shown();
       if (tab === 'charts') charts.shown();
       render();
       for (const p of pollers[tab]) p.start();
@@ -188,10 +236,16 @@
       .then((a) => { $('version').textContent = String((a.stats || {}).version || ''); })
       .catch(() => {});
     new Poller(1000, pollCounters).start();
-    new Poller(1000, tickClocks).start();
+    new Poller(1000, () => { tickClocks(); checkLink(); }).start();
+    document.addEventListener('keydown', (e) => {
+      if (e.key !== 'Escape' || !flights.selected || (errorDialog && errorDialog.open)) return;
+      const t = e.target;
+      if (t && t.tagName === 'INPUT' && t.type !== 'checkbox') return; // Esc empties a search field first
+      select(null);
+    });
     const stored = getCookie('prevActiveTab');
     showTab(TABS.includes(stored) ? stored : TABS[0]);
-    root.velkaro = { flights, mapView, list, rpc, showTab, select }; // for the browser console
+    root.velkaro = { flights, mapView, list, charts, rpc, showTab, select, link }; // for the browser console
   }
 
   // The map key is asked first, as the application waits for the map library; this map needs

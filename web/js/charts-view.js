@@ -19,8 +19,9 @@
 
   // A half-circle gauge whose scale grows to the largest value of the last minute.
   class Gauge {
-    constructor(canvas, format, unitText) {
+    constructor(canvas, format, unitText, emptyNote) {
       this.canvas = canvas;
+      this.emptyNote = emptyNote || null; // shown instead of a scale while nothing at all has flowed
       this.format = format;
       this.unitText = unitText;
       this.value = null;
@@ -45,6 +46,8 @@
       const cx = w / 2;
       const r = w / 2 - Math.max(8, w * 0.08);
       const cy = r + Math.max(8, w * 0.08);
+      const idle = this.emptyNote && this.history.length > 0 && this.history.every((v) => v === 0);
+      if (this.emptyNote) this.emptyNote.hidden = !idle;
       const max = niceCeil(Math.max(1, ...this.history));
       const f = this.value === null ? 0 : Math.min(1, this.value / max);
       ctx.lineCap = 'round';
@@ -67,6 +70,7 @@
       const small = Math.round(Math.max(11, r * 0.12));
       ctx.font = small + 'px system-ui, sans-serif';
       ctx.fillText(this.unitText, cx, cy - r * 0.22 + small * 1.5);
+      if (idle) return;
       const below = cy + ctx.lineWidth / 2 + small + 2;
       ctx.textAlign = 'left';
       ctx.fillText('0', cx - r - ctx.lineWidth / 2, below);
@@ -81,7 +85,7 @@
 
   class ChartsView {
     constructor() {
-      this.bytes = new Gauge($('gaugeBytes'), (v) => fmtBytes(v), 'per second');
+      this.bytes = new Gauge($('gaugeBytes'), (v) => fmtBytes(v), 'per second', $('bytesNote'));
       this.msgs = new Gauge($('gaugeMsgs'), (v) => fmtInt(v), 'messages per second');
       this.enabled = false;
       this.data = null;
@@ -100,6 +104,7 @@
       this.enabled = true;
       document.querySelectorAll('.needs-receiver').forEach((n) => { n.hidden = false; });
       $('chartsWaiting').hidden = true;
+      document.querySelector('.charts-grid').classList.add('ready');
       this.create();
       if (this.data) this.setChart(this.data);
     }
@@ -107,11 +112,12 @@
     create() {
       const distNode = $('chartDistance');
       const hourNode = $('chartHours');
-      const common = { height: 240, legend: { show: true }, cursor: { drag: { x: false, y: false } } };
+      // Legends name the series only: live values would read "--" away from the cursor.
+      const common = { height: 240, legend: { show: true, live: false }, cursor: { drag: { x: false, y: false } } };
       const distance = new uPlot(Object.assign({}, common, {
         legend: { show: false },
         width: plotWidth(distNode),
-        scales: { x: { time: false } },
+        scales: { x: { time: false, range: () => [0, this.distanceMax || 10] } },
         series: [{ label: 'Distance' }, { label: 'Positions', stroke: ACCENT, fill: 'rgba(2,132,199,0.35)', width: 1, paths: uPlot.paths.bars({ size: [1, 100] }), points: { show: false } }],
         axes: [{ label: 'NM' }, { size: 60 }],
       }), [[], []], distNode);
@@ -143,10 +149,14 @@
       const xs = [];
       const ys = [];
       const dist = stats.distances && typeof stats.distances === 'object' ? stats.distances : {};
+      let last = 0;
       for (let i = 0; i < cells; i++) {
         xs.push(i + 0.5);
         ys.push(Number(dist[i]) || 0);
+        if (ys[i] > 0) last = i + 1;
       }
+      // The axis ends a little beyond the farthest position, not at the longest possible range.
+      this.distanceMax = Math.min(cells, Math.max(10, niceCeil(last * 1.1)));
       $('distanceTitle').textContent = 'Positions by distance (' + (metric ? 'km' : 'nautical miles') + ')';
       this.plots.distance.axes[0].label = metric ? 'km' : 'NM';
       this.plots.distance.setData([xs, ys]);

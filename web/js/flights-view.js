@@ -50,7 +50,12 @@
       this.records = new Map();
       this.selected = null;
       this.metric = false;
-      this.lastHtml = '';
+      this.rows = new Map(); // icao -> { tr, cells, ... }
+      this.emptyRow = document.createElement('tr');
+      this.emptyCell = document.createElement('td');
+      this.emptyCell.className = 'empty';
+      this.emptyCell.colSpan = COLUMNS.length + 1;
+      this.emptyRow.appendChild(this.emptyCell);
       this.filter.addEventListener('input', () => this.render());
       this.head.addEventListener('click', (e) => {
         const th = e.target.closest('th');
@@ -58,7 +63,20 @@
       });
       this.body.addEventListener('click', (e) => {
         const tr = e.target.closest('tr[data-icao]');
-        if (tr) this.onSelect(tr.dataset.icao === this.selected ? null : tr.dataset.icao);
+        // The second click of a double-click must not undo the first one's selection, and a
+        // click that ends a text selection selects nothing.
+        if (!tr || e.detail > 1 || String(window.getSelection()).length) return;
+        this.onSelect(tr.dataset.icao === this.selected ? null : tr.dataset.icao);
+      });
+      // Rows keep their places while the pointer works on them: a row that moved between the
+      // two clicks of a double-click, or under a text selection, would spoil either.
+      this.holdUntil = 0;
+      this.pressed = false;
+      this.body.addEventListener('mousedown', () => { this.pressed = true; });
+      document.addEventListener('mouseup', () => {
+        if (!this.pressed) return;
+        this.pressed = false;
+        this.holdUntil = performance.now() + 800;
       });
       this.body.addEventListener('dblclick', (e) => {
         const tr = e.target.closest('tr[data-icao]');
@@ -99,6 +117,8 @@
       this.render();
     }
 
+    // Rows are kept per address and only their changed cells are written: a rebuilt table
+    // would swallow the second click of a double-click and any text the user is selecting.
     render() {
       const needle = this.filter.value.trim().toLowerCase();
       let list = [...this.records.values()];
@@ -112,28 +132,77 @@
         const c = compare(a, b, this.sortField);
         return (known(a[this.sortField]) && known(b[this.sortField]) ? sign * c : c) || String(a.icao).localeCompare(String(b.icao));
       });
-      let html = '';
+      const keep = new Set();
+      const sel = window.getSelection();
+      const hold = this.pressed || performance.now() < this.holdUntil ||
+        (sel && !sel.isCollapsed && this.body.contains(sel.anchorNode));
+      let at = this.body.firstChild;
       for (const r of list) {
-        const cls = [r.icao === this.selected ? 'selected' : '', r.isHide === true ? 'hidden-ac' : '',
-          EMERGENCY.has(squawkText(r)) || r.pa === true ? 'emergency' : ''].filter(Boolean).join(' ');
-        html += '<tr data-icao="' + esc(r.icao) + '"' + (cls ? ' class="' + cls + '"' : '') + '><td class="flag-col">' +
-          (known(r.countryFlag) ? '<img src="' + esc(r.countryFlag) + '" width="20" height="16" alt="" title="' + esc(r.modesCountry || '') + '">' : '') + '</td>';
-        for (const c of COLUMNS) {
-          const v = c.cell(r);
-          const cls = [c.cls, c.opt ? 'opt' : ''].filter(Boolean).join(' ');
-          html += '<td' + (cls ? ' class="' + cls + '"' : '') + '>' + (known(v) ? esc(v) : '') + '</td>';
-        }
-        html += '</tr>';
+        const isNew = !this.rows.has(r.icao);
+        const row = this.row(r);
+        keep.add(r.icao);
+        if (hold) {
+          if (isNew) this.body.appendChild(row.tr);
+        } else if (row.tr !== at) this.body.insertBefore(row.tr, at);
+        else at = at.nextSibling;
       }
-      if (!list.length) html = '<tr><td class="empty" colspan="' + (COLUMNS.length + 1) + '">' + (this.records.size ? 'No aircraft match the filter' : 'No aircraft in view') + '</td></tr>';
-      if (html !== this.lastHtml) {
-        this.lastHtml = html;
-        this.body.innerHTML = html;
+      for (const [icao, row] of this.rows) {
+        if (!keep.has(icao)) {
+          row.tr.remove();
+          this.rows.delete(icao);
+        }
+      }
+      const emptyText = list.length ? '' : this.records.size ? 'No aircraft match the filter' : 'No aircraft in view';
+      if (emptyText) {
+        this.emptyCell.textContent = emptyText;
+        if (this.emptyRow.parentNode !== this.body) this.body.appendChild(this.emptyRow);
+      } else if (this.emptyRow.parentNode) {
+        this.emptyRow.remove();
       }
       const shown = [...this.records.values()].filter((r) => r.isHide !== true).length;
-      this.count.textContent = shown === 1 ? '1 aircraft' : shown + ' aircraft';
+      setText(this.count, shown === 1 ? '1 aircraft' : shown + ' aircraft');
+    }
+
+    row(r) {
+      let row = this.rows.get(r.icao);
+      if (!row) {
+        const tr = document.createElement('tr');
+        tr.dataset.icao = r.icao;
+        const flagCell = document.createElement('td');
+        flagCell.className = 'flag-col';
+        tr.appendChild(flagCell);
+        const cells = COLUMNS.map((c) => {
+          const td = document.createElement('td');
+          const cls = [c.cls, c.opt ? 'opt' : ''].filter(Boolean).join(' ');
+          if (cls) td.className = cls;
+          tr.appendChild(td);
+          return td;
+        });
+        row = { tr, flagCell, cells, flag: '', cls: null };
+        this.rows.set(r.icao, row);
+      }
+      const cls = [r.icao === this.selected ? 'selected' : '', r.isHide === true ? 'hidden-ac' : '',
+        EMERGENCY.has(squawkText(r)) || r.pa === true ? 'emergency' : ''].filter(Boolean).join(' ');
+      if (cls !== row.cls) {
+        row.cls = cls;
+        row.tr.className = cls;
+      }
+      const flag = known(r.countryFlag) ? String(r.countryFlag) : '';
+      if (flag !== row.flag) {
+        row.flag = flag;
+        row.flagCell.innerHTML = flag ? '<img src="' + esc(flag) + '" width="20" height="16" alt="" title="' + esc(r.modesCountry || '') + '">' : '';
+      }
+      COLUMNS.forEach((c, i) => {
+        const v = c.cell(r);
+        setText(row.cells[i], known(v) ? String(v) : '');
+      });
+      return row;
     }
   }
 
-  root.VelkaroFlightsView = { FlightsView, COLUMNS };
+  function setText(node, text) {
+    if (node.textContent !== text) node.textContent = text;
+  }
+
+  root.VelkaroFlightsView = { FlightsView, COLUMNS, EMERGENCY, squawkText };
 })(self);

@@ -7,7 +7,10 @@
 
   const NM = 1852;
   const PLANE = 'M12 2.2c.7 0 1.1.9 1.2 2.1l.3 4.6 7.3 4.3v1.9l-7.3-2.2-.3 4.8 2.4 1.8v1.5L12 20.1l-3.6.9v-1.5l2.4-1.8-.3-4.8-7.3 2.2V13l7.3-4.3.3-4.6c.1-1.2.5-2.1 1.2-2.1z';
-  const TOWER = '<svg viewBox="0 0 24 24"><path d="M12 9.5 7 22h2l1-2.8h4L15 22h2L12 9.5zm-1.3 7.7L12 13.6l1.3 3.6h-2.6z"/><circle cx="12" cy="8" r="2"/><path d="M7.8 3.8a6 6 0 0 0 0 8.4l1.1-1.1a4.4 4.4 0 0 1 0-6.2L7.8 3.8zm8.4 0-1.1 1.1a4.4 4.4 0 0 1 0 6.2l1.1 1.1a6 6 0 0 0 0-8.4z"/></svg>';
+  // The receiver: a white badge with an antenna mast, a shape and colour no aircraft symbol has.
+  const RECEIVER = '<svg viewBox="0 0 24 24"><rect x="1.5" y="1.5" width="21" height="21" rx="5" class="badge"/>' +
+    '<path class="mast" d="M12 10.2 8.2 20h1.9l.7-2h2.4l.7 2h1.9L12 10.2zm-.6 6.2.6-1.8.6 1.8h-1.2z"/><circle class="mast" cx="12" cy="8.4" r="1.6"/>' +
+    '<path class="waves" d="M8.3 4.8a5 5 0 0 0 0 7.2M15.7 4.8a5 5 0 0 1 0 7.2"/></svg>';
 
   function labelText(rec) {
     const name = isKnown(rec.callsign) ? String(rec.callsign) : String(rec.icao);
@@ -21,10 +24,88 @@
     return isKnown(rec.altitude) ? altitudeColor(rec.altitude) : '#9ca3af';
   }
 
+  const EMERGENCY = new Set(['7500', '7600', '7700']);
+  function emergencyOf(rec) {
+    const sq = isKnown(rec.squawk) ? String(rec.squawk).padStart(4, '0') : '';
+    if (EMERGENCY.has(sq)) return sq;
+    return rec.pa === true ? 'EMERG' : '';
+  }
+
+  // Online tiles that, once their server has failed, stop asking for a while (1 min, doubling
+  // to 10 min) instead of failing again on every pan; the world outline shows meanwhile. While
+  // the state is unknown only one tile is asked, so that an offline page fails once, not per tile.
+  const RETRY_MIN_MS = 60000;
+  const RETRY_MAX_MS = 600000;
+  const QuietTiles = L.TileLayer.extend({
+    initialize(url, options) {
+      L.TileLayer.prototype.initialize.call(this, url, options);
+      this.state = 'unknown';
+      this.retryMs = 0;
+      this.retryTimer = null;
+      this.requests = 0;
+    },
+    createTile(coords, done) {
+      if (this.state === 'online' || this.state === 'unknown') {
+        const probe = this.state === 'unknown';
+        if (probe) this.setState('probing');
+        this.requests++;
+        return L.TileLayer.prototype.createTile.call(this, coords, (err, tile) => {
+          done(err, tile);
+          if (err) this.failed();
+          else if (this.state !== 'online') {
+            this.retryMs = 0;
+            this.setState('online');
+            if (probe) this.redraw(); // the tiles left blank while probing
+          }
+        });
+      }
+      const blank = document.createElement('div');
+      setTimeout(() => done(null, blank), 0);
+      return blank;
+    },
+    failed() {
+      if (this.state === 'offline') return;
+      this.retryMs = Math.min(RETRY_MAX_MS, this.retryMs ? this.retryMs * 2 : RETRY_MIN_MS);
+      this.setState('offline');
+      clearTimeout(this.retryTimer);
+      this.retryTimer = setTimeout(() => {
+        this.setState('unknown');
+        if (this._map) this.redraw();
+      }, this.retryMs);
+    },
+    setState(state) {
+      if (state === this.state) return;
+      this.state = state;
+      this.fire('statechange', { state });
+    },
+  });
+
+  // Distances in NM show the scale in NM too.
+  const Scale = L.Control.Scale.extend({
+    setNautical(on) {
+      this.nautical = on;
+      if (this._map) this._update();
+    },
+    _updateMetric(maxMeters) {
+      if (!this.nautical) {
+        L.Control.Scale.prototype._updateMetric.call(this, maxMeters);
+        return;
+      }
+      const maxNm = maxMeters / NM;
+      const nm = maxNm >= 1 ? this._getRoundNum(maxNm) : [0.5, 0.2, 0.1, 0.05].find((v) => v <= maxNm) || 0.05;
+      this._updateScale(this._mScale, nm + ' NM', nm / maxNm);
+    },
+  });
+
+  const TILE_NAME = 'Online map tiles';
+
   class MapView {
     constructor(node, options) {
       this.node = node;
       this.onSelect = options.onSelect;
+      this.card = options.card || null;
+      this.userMovedAt = -Infinity;
+      this.selectedIcao = null;
       this.labels = getCookie('mapLabels') === '1';
       this.markers = new Map();
       this.receiver = null;
@@ -51,10 +132,11 @@
       L.polygon(world.land, { pane: 'base', renderer: baseRenderer, interactive: false, color: '#b8b2a7', weight: 0.6, fillColor: '#f4f1ea', fillOpacity: 1 }).addTo(map);
       L.polyline(world.borders, { pane: 'base', renderer: baseRenderer, interactive: false, color: '#c9c2b6', weight: 0.8 }).addTo(map);
 
-      // Online tiles: failed tiles stay invisible and leave the outline map showing.
-      this.tiles = L.tileLayer('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {
+      // Online tiles go on the map when it is first shown: a hidden map asks for none.
+      this.tiles = new QuietTiles('https://tile.openstreetmap.org/{z}/{x}/{y}.png', {
         maxZoom: 19, attribution: '&copy; OpenStreetMap contributors', opacity: 0.9,
-      }).addTo(map);
+      });
+      this.tilesAdded = false;
 
       this.ringLayer = L.layerGroup().addTo(map);
       this.coverage = L.polygon([], { color: '#64748b', weight: 1, fillColor: '#64748b', fillOpacity: 0.08, interactive: false }).addTo(map);
@@ -62,10 +144,17 @@
       this.trailLayer = L.layerGroup().addTo(map);
       this.headLine = L.polyline([], { weight: 2.5, interactive: false }).addTo(map);
       this.aircraftLayer = L.layerGroup().addTo(map);
-      L.control.layers(null, {
-        'Online map tiles': this.tiles, 'Range rings': this.ringLayer, Coverage: this.coverage, Trail: this.trailLayer,
+      this.layersControl = L.control.layers(null, {
+        [TILE_NAME]: this.tiles, 'Range rings': this.ringLayer, Coverage: this.coverage, Trail: this.trailLayer,
       }, { position: 'topright', collapsed: true }).addTo(map);
-      L.control.scale({ position: 'bottomleft' }).addTo(map);
+      this.tiles.on('statechange', () => this.showTileState());
+      this.scale = new Scale({ position: 'bottomleft', imperial: false, maxWidth: 120 }).addTo(map);
+      this.scale.setNautical(true);
+
+      // A click on empty map, not on an aircraft, ends the selection.
+      map.on('click', () => this.onSelect(null));
+      map.on('dragstart zoomstart', () => { this.userMovedAt = performance.now(); });
+      map.on('zoomend moveend', () => this.declutter());
 
       const remember = () => {
         if (!this.placed) return;
@@ -82,12 +171,30 @@
       this.map.invalidateSize();
     }
 
+    shown() {
+      this.map.invalidateSize();
+      if (!this.tilesAdded) {
+        this.tilesAdded = true;
+        this.tiles.addTo(this.map);
+      }
+      this.declutter();
+    }
+
+    showTileState() {
+      const entry = this.layersControl._layers.find((l) => l.layer === this.tiles);
+      if (!entry) return;
+      entry.name = this.tiles.state === 'offline'
+        ? TILE_NAME + ' <span class="tile-state">offline map</span>' : TILE_NAME;
+      this.layersControl._update();
+    }
+
     setLabels(on) {
       this.labels = on;
       setCookie('mapLabels', on ? '1' : '0');
       for (const entry of this.markers.values()) {
         entry.marker.unbindTooltip();
         entry.label = null;
+        entry.permanent = undefined;
       }
     }
 
@@ -96,7 +203,7 @@
       this.receiver = [lat, lon];
       if (!this.receiverMarker) {
         this.receiverMarker = L.marker(this.receiver, {
-          icon: L.divIcon({ className: 'receiver-icon', html: TOWER, iconSize: [26, 26], iconAnchor: [13, 22] }),
+          icon: L.divIcon({ className: 'receiver-icon', html: RECEIVER, iconSize: [24, 24], iconAnchor: [12, 12] }),
           title: 'Receiver', zIndexOffset: -100,
         }).addTo(this.pointLayer);
       } else {
@@ -112,6 +219,7 @@
     setMetric(metric) {
       if (metric === this.metric) return;
       this.metric = metric;
+      this.scale.setNautical(!metric);
       this.drawRings();
     }
 
@@ -166,7 +274,69 @@
           this.markers.delete(icao);
         }
       }
-      this.updateTrail(selected ? records.get(selected) : null);
+      const rec = selected ? records.get(selected) : null;
+      this.updateTrail(rec);
+      if (rec && selected !== this.selectedIcao) this.userMovedAt = -Infinity;
+      this.selectedIcao = rec ? selected : null;
+      this.keepClear(rec);
+      this.declutter();
+    }
+
+    // Hides the labels that would print over a label of more weight: the selected aircraft's,
+    // emergencies', then those shown last time, so that labels do not flicker between updates.
+    declutter() {
+      const list = [];
+      for (const [icao, entry] of this.markers) {
+        const tip = entry.permanent && entry.marker.getTooltip();
+        const node = tip && tip.getElement && tip.getElement();
+        if (node && node.isConnected) list.push({ icao, entry, node });
+      }
+      if (!list.length) return;
+      const weight = (x) => (x.icao === this.selectedIcao ? 4 : 0) + (x.entry.emergency ? 2 : 0) + (x.entry.labelShown !== false ? 1 : 0);
+      list.sort((a, b) => weight(b) - weight(a) || (a.icao < b.icao ? -1 : 1));
+      for (const x of list) x.rect = x.node.getBoundingClientRect();
+      const placed = [];
+      for (const x of list) {
+        const r = x.rect;
+        const clash = r.width > 0 && placed.some((p) => r.left < p.right && r.right > p.left && r.top < p.bottom && r.bottom > p.top);
+        if (!clash) placed.push(r);
+        if (x.entry.labelShown !== !clash) {
+          x.entry.labelShown = !clash;
+          x.node.classList.toggle('label-hidden', clash);
+        }
+      }
+    }
+
+    // Screen rectangle of the info card inside the map, or null.
+    cardRect() {
+      const card = this.card;
+      if (!card || card.hidden || !this.node.parentElement.contains(card)) return null;
+      const m = this.node.getBoundingClientRect();
+      const c = card.getBoundingClientRect();
+      return { m, c, bottom: c.top > m.top + m.height / 3 };
+    }
+
+    // Where an aircraft should sit: the middle of the map part the card leaves free.
+    freeCentre(box) {
+      const { m, c, bottom } = box;
+      return bottom ? L.point(m.width / 2, (c.top - m.top) / 2) : L.point((c.left - m.left) / 2, m.height / 2);
+    }
+
+    // The selected aircraft flies out from under the card: unless the user has just moved the
+    // map, pan it back into the free part.
+    keepClear(rec) {
+      if (!rec || !isDrawable(rec) || performance.now() - this.userMovedAt < 10000) return;
+      const box = this.cardRect();
+      if (!box) return;
+      const p = this.map.latLngToContainerPoint([Number(rec.lat), Number(rec.lon)]);
+      const { m, c } = box;
+      const margin = 24;
+      const x = p.x + m.left;
+      const y = p.y + m.top;
+      const under = x > c.left - margin && x < c.right + margin && y > c.top - margin && y < c.bottom + margin;
+      const outside = p.x < 0 || p.y < 0 || p.x > m.width || p.y > m.height;
+      if (!under && !outside) return;
+      this.map.panBy(p.subtract(this.freeCentre(box)), { animate: false });
     }
 
     drawAircraft(rec, isSelected) {
@@ -186,7 +356,9 @@
       }
       const rotation = isKnown(rec.track) ? Math.round(Number(rec.track)) : 0;
       const colour = markerColour(rec);
-      const style = rotation + '|' + colour + '|' + isSelected;
+      const emergency = emergencyOf(rec);
+      const ground = rec.onGround === true || Number(rec.altitude) <= -10000;
+      const style = rotation + '|' + colour + '|' + isSelected + '|' + emergency + '|' + ground;
       const node = entry.marker.getElement();
       if (node && style !== entry.style) {
         entry.style = style;
@@ -194,13 +366,30 @@
         svg.style.transform = 'rotate(' + rotation + 'deg)';
         svg.style.fill = colour;
         node.classList.toggle('selected', isSelected);
-        entry.marker.setZIndexOffset(isSelected ? 1000 : 0);
+        node.classList.toggle('emergency', !!emergency);
+        node.classList.toggle('ground', ground);
+        if (emergency) node.dataset.squawk = emergency;
+        else delete node.dataset.squawk;
+        entry.marker.setZIndexOffset(isSelected ? 1000 : emergency ? 500 : 0);
       }
-      const text = labelText(rec);
+      // An emergency keeps its label, with the code, whether labels are on or not.
+      const text = emergency ? labelText(rec) + ' · ' + emergency : labelText(rec);
+      const permanent = this.labels || !!emergency;
+      if (permanent !== entry.permanent || !!emergency !== entry.emergency) {
+        entry.marker.unbindTooltip();
+        entry.label = null;
+        entry.permanent = permanent;
+        entry.emergency = !!emergency;
+        entry.labelShown = undefined;
+      }
       if (text !== entry.label) {
         entry.label = text;
         if (entry.marker.getTooltip()) entry.marker.setTooltipContent(esc(text));
-        else entry.marker.bindTooltip(esc(text), { permanent: this.labels, direction: 'right', offset: [12, 0], className: 'ac-label' });
+        else {
+          entry.marker.bindTooltip(esc(text), {
+            permanent, direction: 'right', offset: [12, 0], className: emergency ? 'ac-label emergency-label' : 'ac-label',
+          });
+        }
       }
     }
 
@@ -251,15 +440,14 @@
     focus(rec) {
       if (!rec || !isDrawable(rec)) return;
       this.placed = true;
+      this.userMovedAt = -Infinity;
       this.map.setView([Number(rec.lat), Number(rec.lon)], Math.max(this.map.getZoom(), 8), { animate: false });
-      const card = document.getElementById('info');
-      if (!card || card.hidden || !this.node.parentElement.contains(card)) return;
-      const m = this.node.getBoundingClientRect();
-      const c = card.getBoundingClientRect();
-      if (c.top > m.top + m.height / 3) this.map.panBy([0, (m.bottom - c.top) / 2], { animate: false });
-      else this.map.panBy([(m.right - c.left) / 2, 0], { animate: false });
+      const box = this.cardRect();
+      if (!box) return;
+      const p = this.map.latLngToContainerPoint([Number(rec.lat), Number(rec.lon)]);
+      this.map.panBy(p.subtract(this.freeCentre(box)), { animate: false });
     }
   }
 
-  root.VelkaroMapView = { MapView, labelText };
+  root.VelkaroMapView = { MapView, labelText, emergencyOf };
 })(self);
