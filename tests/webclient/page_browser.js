@@ -341,13 +341,15 @@ async function main() {
       if (tab === 'stats') await waitUntil(page, 'the DF table', () => document.querySelectorAll('#dfTable td.num').length > 0);
       if (tab === 'log') await page.waitForSelector('#log .line', { timeout: 5000 });
       if (tab === 'map') {
-        // Without internet the METAR request fails, and a failed one clears its line.
+        // Without internet the METAR request fails.
         await page.fill('#airportInput', 'eham');
         // Waiting starts before the click: the reply may come before the click has returned.
         const metarReply = page.waitForResponse((r) => r.url().endsWith('/json') && r.request().postData().includes('metar'));
         await page.check('#showMetar');
         await metarReply;
-        await waitUntil(page, 'the METAR line hidden', () => document.getElementById('metarLine').hidden);
+        // Offline the weather service cannot be reached: the line says so in plain words.
+        await waitUntil(page, 'the METAR line saying it is not available',
+          () => /^METAR EHAM not available: no answer from the weather service$/.test(document.getElementById('metarLine').textContent));
         await page.uncheck('#showMetar');
       }
       if (tab === 'notams') {

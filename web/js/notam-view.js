@@ -6,6 +6,16 @@
 
   const unescapeLines = (text) => String(text === undefined || text === null ? '' : text).split('\\n').join('\n');
 
+  // A failed look-up as a sentence for the user: a service that could not be reached, or the
+  // program's own reason.
+  function unavailable(error, service) {
+    const reason = String((error && error.message) || error || '').replace(/^Error:\s*/, '');
+    if (/resolve host|connect|timed out|read error|write error|truncated|response code/i.test(reason)) {
+      return 'not available: no answer from ' + service;
+    }
+    return 'not available' + (reason ? ': ' + reason : '');
+  }
+
   function notamTable(list) {
     const head = el('tr', {}, ['NOTAM', 'Location', 'From', 'To', 'Text'].map((t) => el('th', { text: t })));
     const rows = list.map((n) => el('tr', {}, [
@@ -35,6 +45,12 @@
       const code = this.input.value.trim().toUpperCase();
       this.input.value = code;
       setCookie('currentNotamIcao', code);
+      if (!code) {
+        // Nothing to ask the service for.
+        this.status.textContent = 'Type an airport code.';
+        this.result.replaceChildren();
+        return;
+      }
       this.status.textContent = 'Asking for the NOTAMs of ' + code + ' …';
       this.rpc.request('api', { api: 'notam', q: code })
         .then((answer) => this.show(code, answer.data))
@@ -123,10 +139,9 @@
           this.showText(line, 'METAR ' + code, metar.line);
           line.title = metar.raw;
         })
-        .catch(() => {
-          // The error dialog holds the reason; the line is cleared.
+        .catch((e) => {
           this.raw = '';
-          this.clearLine(line);
+          this.showText(line, 'METAR ' + code, unavailable(e, 'the weather service'));
         });
     }
 
@@ -150,19 +165,13 @@
           line.replaceChildren(el('b', { text: 'TAF ' + code }), ' ', text ? text.slice(1).join(' ') : rows[0].join(' '),
             el('table', { class: 'taf-rows' }, rows.map((r) => el('tr', {}, r.map((c, i) => el(i ? 'td' : 'th', { text: c }))))));
         })
-        .catch(() => this.clearLine(line));
+        .catch((e) => this.showText(line, 'TAF ' + code, unavailable(e, 'the weather service')));
     }
 
     showText(line, label, text) {
       line.hidden = false;
       line.title = '';
       line.replaceChildren(el('b', { text: label }), ' ', text);
-    }
-
-    clearLine(line) {
-      line.title = '';
-      line.replaceChildren();
-      line.hidden = true;
     }
 
     setActive(active) {
