@@ -1,15 +1,13 @@
 #include "infoservice/http_client.h"
 
+#include "json-server/jsonserver/src/gzip_string.h"
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/iostreams/copy.hpp>
-#include <boost/iostreams/device/array.hpp>
-#include <boost/iostreams/filter/gzip.hpp>
-#include <boost/iostreams/filtering_stream.hpp>
 
 #include <cctype>
 #include <cstdint>
@@ -32,40 +30,7 @@ std::string trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-// Takes the decoded bytes until there are too many.
-class BoundedSink {
- public:
-  using char_type = char;
-  using category = boost::iostreams::sink_tag;
-  BoundedSink(std::string& text, size_t limit) : text(&text), limit(limit) {}
-  std::streamsize write(const char* bytes, std::streamsize count) {
-    // A small bomb must not fill the memory before it is found out.
-    if (text->size() + static_cast<size_t>(count) > limit) throw std::length_error("decoded body too large");
-    text->append(bytes, static_cast<size_t>(count));
-    return count;
-  }
-
- private:
-  std::string* text;
-  size_t limit;
-};
-
 }  // namespace
-
-bool gunzipBounded(const std::string& compressed, size_t limit, std::string& text) {
-  namespace io = boost::iostreams;
-  text.clear();
-  try {
-    io::filtering_istream in;
-    in.push(io::gzip_decompressor());
-    in.push(io::array_source(compressed.data(), compressed.size()));
-    io::copy(in, BoundedSink(text, limit));
-    return true;
-  } catch (const std::exception&) {
-    text.clear();
-    return false;
-  }
-}
 
 bool parseHttpUrl(const std::string& url, HttpUrl& parts) {
   static const std::string scheme = "http://";
@@ -442,13 +407,13 @@ void HttpClient::handleReadContent(const boost::system::error_code& error) {
 void HttpClient::finish() {
   const auto encoding = responseHeaders->headers.find("Content-Encoding");
   if (encoding != responseHeaders->headers.end() && encoding->second.find("gzip") != std::string::npos) {
-    std::string decoded;
-    if (!gunzipBounded(body, settings.maxBodyBytes, decoded)) {
+    try {
+      body = gunzipString(body, settings.maxBodyBytes);
+    } catch (const std::exception&) {
       body.clear();
       fail("Error gzip decode");
       return;
     }
-    body = std::move(decoded);
   }
   if (handler) handler->onResponse(*this);
   closeIfOpen();

@@ -62,8 +62,6 @@ struct HttpUrl {
 
 // False when the URL is not accepted (the client then reports "Unable parse url").
 bool parseHttpUrl(const std::string& url, HttpUrl& parts);
-// Decodes one gzip text into `text`; false when it is malformed or decodes to more than `limit` bytes.
-bool gunzipBounded(const std::string& compressed, size_t limit, std::string& text);
 // The RFC 4648 Base64 of `text`, with "=" padding.
 std::string base64Encode(const std::string& text);
 

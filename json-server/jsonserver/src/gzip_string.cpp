@@ -2,7 +2,6 @@
 
 #include <boost/iostreams/copy.hpp>
 #include <boost/iostreams/device/array.hpp>
-#include <boost/iostreams/device/back_inserter.hpp>
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
@@ -48,6 +47,24 @@ class GzipStream {
   z_stream stream{};
 };
 
+// Takes the decoded bytes until there are too many: a small bomb must not fill the memory before
+// it is found out.
+class BoundedSink {
+ public:
+  using char_type = char;
+  using category = io::sink_tag;
+  BoundedSink(std::string& text, size_t limit) : text(&text), limit(limit) {}
+  std::streamsize write(const char* bytes, std::streamsize count) {
+    if (static_cast<size_t>(count) > limit - text->size()) throw std::length_error("decoded text too large");
+    text->append(bytes, static_cast<size_t>(count));
+    return count;
+  }
+
+ private:
+  std::string* text;
+  size_t limit;
+};
+
 }  // namespace
 
 std::string gzipString(const std::string& text) {
@@ -55,11 +72,11 @@ std::string gzipString(const std::string& text) {
   return stream.compress(text);
 }
 
-std::string gunzipString(const std::string& compressed) {
+std::string gunzipString(const std::string& compressed, size_t limit) {
   std::string text;
   io::filtering_istream in;
   in.push(io::gzip_decompressor());
   in.push(io::array_source(compressed.data(), compressed.size()));
-  io::copy(in, io::back_inserter(text));
+  io::copy(in, BoundedSink(text, limit));
   return text;
 }
