@@ -15,15 +15,9 @@
 #include <vector>
 
 #include "tests/support/log_lines.h"
+#include "tests/support/run_program.h"
 
 namespace dbtest {
-
-// A shell word in single quotes.
-inline std::string shellQuoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 // Output of a shell command, with its exit status.
 inline std::string run(const std::string& command, int* status = nullptr) {
@@ -40,7 +34,7 @@ inline std::string run(const std::string& command, int* status = nullptr) {
 
 // What the sqlite3 command prints for `sql` on `file`, trailing newline removed.
 inline std::string query(const std::string& file, const std::string& sql) {
-  std::string out = run("sqlite3 -batch " + shellQuoted(file) + " " + shellQuoted(sql) + " 2>&1");
+  std::string out = run("sqlite3 -batch " + shellQuote(file) + " " + shellQuote(sql) + " 2>&1");
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }
@@ -72,7 +66,7 @@ class DatabaseFixture : public ::testing::Test {
   void makeDatabases(bool withRoutes = false) {
     int status = -1;
     const std::string out = run(std::string(VELKARO_SOURCE_DIR) + "/tools/basestation/make-databases.sh " +
-                                shellQuoted(baseStation) + (withRoutes ? " " + shellQuoted(flightRoute) : "") + " 2>&1",
+                                shellQuote(baseStation) + (withRoutes ? " " + shellQuote(flightRoute) : "") + " 2>&1",
                                 &status);
     ASSERT_EQ(status, 0) << out;
   }
@@ -97,7 +91,7 @@ class LockHolder {
 
   // Returns once the lock is held, as seen from a connection of this process.
   bool hold() {
-    pipe = popen(("sqlite3 -batch " + shellQuoted(file) + " >/dev/null 2>&1").c_str(), "w");
+    pipe = popen(("sqlite3 -batch " + shellQuote(file) + " >/dev/null 2>&1").c_str(), "w");
     if (pipe == nullptr) return false;
     std::fputs("BEGIN EXCLUSIVE;\n", pipe);
     std::fflush(pipe);
