@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -30,14 +29,15 @@
 #include "decode/statistics.h"
 #include "output/air_info.h"
 #include "output/base_station_db.h"
+#include "tools/bench_tracking/busy_sky.h"
 
 namespace {
 
-constexpr int kAircraft = 2000;
+using namespace busy_sky;
+
 constexpr uint32_t kFirstAddress = 0x400000;  // a block with a country, as most traffic has
 constexpr uint32_t kAddressBlock = 0x40000;
 constexpr uint32_t kMessagesPerSecond = 10000;  // 2,000 aircraft at about five messages a second
-constexpr double kReceiverLat = 52.0, kReceiverLon = 4.0;
 
 // The program logs to the console from INFO up; DEBUG lines are skipped just as cheaply here.
 void quietLog() { setConsoleOutput(false, LoggingLevel::INFO); }
@@ -192,92 +192,12 @@ class Traffic {
  public:
   Traffic(uint32_t departures, uint32_t start) : departuresPerTen(departures), second(start) {
     std::mt19937 random(1090);
-    std::uniform_real_distribution<double> offset(-3.5, 3.5), track(0, 360), speed(140, 480);
-    std::uniform_int_distribution<int> altitude(10, 400), climb(-20, 20), pick(0, kAircraft - 1), kind(0, 9);
-    struct Path {
-      double lat, lon, track, speed;
-      int altitude, verticalRate;
-      std::string callsign;
-    };
-    std::vector<Path> paths;
-    for (int i = 0; i < kAircraft; ++i) {
-      char callsign[9];
-      std::snprintf(callsign, sizeof callsign, "VK%04d", i);
-      paths.push_back({kReceiverLat + offset(random), kReceiverLon + offset(random) * 1.6, track(random),
-                       speed(random), altitude(random) * 100, climb(random) * 64, callsign});
-      occupant.push_back(newAddress());
-    }
+    const std::vector<Flight> paths = makeFlights(random);
+    std::uniform_int_distribution<int> pick(0, kAircraft - 1), kind(0, 9);
+    for (int i = 0; i < kAircraft; ++i) occupant.push_back(newAddress());
     for (uint32_t i = 0; i < 6 * kMessagesPerSecond; ++i) {
       const int slot = pick(random);
-      const Path& p = paths[slot];
-      const double drift = (i / kMessagesPerSecond) * p.speed / 216000.0;  // degrees of arc
-      Message m;
-      switch (kind(random)) {
-        case 0: case 1: case 2:  // airborne position
-          m.df = 17;
-          m.typeCode = 11;
-          m.lat = p.lat + drift * std::cos(p.track * M_PI / 180);
-          m.lon = p.lon + drift * std::sin(p.track * M_PI / 180);
-          m.altitude = p.altitude;
-          m.gr = false;
-          for (MessageField f : {MessageField::LAT, MessageField::LON, MessageField::ALTITUDE, MessageField::GR,
-                                 MessageField::NIC, MessageField::CPR}) {
-            m.set(f);
-          }
-          break;
-        case 3: case 4:  // airborne velocity
-          m.df = 17;
-          m.typeCode = 19;
-          m.gs = p.speed;
-          m.tt = p.track;
-          m.vr = p.verticalRate;
-          for (MessageField f : {MessageField::GS, MessageField::TT, MessageField::VR, MessageField::NUCR,
-                                 MessageField::IFR}) {
-            m.set(f);
-          }
-          break;
-        case 5:  // identification
-          m.df = 17;
-          m.typeCode = 4;
-          m.callsign = p.callsign;
-          m.cat = 4;
-          m.cat2 = 3;
-          for (MessageField f : {MessageField::CALLSIGN, MessageField::CAT, MessageField::CAT2}) m.set(f);
-          break;
-        case 6:  // all-call reply
-          m.df = 11;
-          m.ca = 5;
-          m.iis = 3;
-          m.set(MessageField::CA);
-          m.set(MessageField::IIS);
-          break;
-        case 7:  // surveillance identity
-          m.df = 5;
-          m.squawk = 0x1000 + slot % 0x777;
-          m.fs = 0;
-          m.set(MessageField::SQUAWK);
-          m.set(MessageField::FS);
-          break;
-        case 8:  // surveillance altitude
-          m.df = 4;
-          m.altitude = p.altitude;
-          m.fs = 0;
-          m.set(MessageField::ALTITUDE);
-          m.set(MessageField::FS);
-          break;
-        default:  // Comm-B heading and speed
-          m.df = 20;
-          m.altitude = p.altitude;
-          m.hdg = p.track + 3;
-          m.ias = int(p.speed * 0.7);
-          m.mach = 700;
-          for (MessageField f : {MessageField::ALTITUDE, MessageField::HDG, MessageField::IAS, MessageField::MACH,
-                                 MessageField::BDS60}) {
-            m.set(f);
-          }
-          break;
-      }
-      pattern.push_back(std::move(m));
+      pattern.push_back(makeMessage(paths[slot], kStart + i / kMessagesPerSecond, kind(random)));
       slotOf.push_back(uint16_t(slot));
     }
     setHostSecondsForTest(second);
