@@ -71,7 +71,9 @@ function launcher(o, work) {
   return {
     children,
     synth: (scenario) => start(o.synth, [scenario, '--stream', fifo]),
-    velkaro: (port, extra) => start(o.velkaro, ['--input-file', 'rtl:' + fifo, '--location', '52.31:4.76', '--web', String(port)].concat(extra || [])),
+    // `lead`: arguments before the program's options (those of a test build of the program).
+    velkaro: (port, extra, lead) => start(o.velkaro, (lead || []).concat(['--input-file', 'rtl:' + fifo, '--location', '52.31:4.76',
+      '--web', String(port)], extra || [])),
     async stop(child) {
       if (child.exitCode === null && child.signalCode === null) {
         const ended = new Promise((r) => child.on('exit', r));
