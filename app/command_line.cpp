@@ -354,7 +354,7 @@ int copyOptions(const po::variables_map& vm, Config& config) {
       return kCommandLineError;
     }
     config.nmeaPort = pieces[1];
-    const long baud = std::strtol(pieces[2].c_str(), nullptr, 10);
+    const long long baud = std::strtoll(pieces[2].c_str(), nullptr, 10);
     config.nmeaBaudRate = baud < 0 || baud > INT32_MAX ? 0 : static_cast<int32_t>(baud);
     if (config.nmeaBaudRate == 0) {
       logError("Incorrect BaudRate value " + pieces[2]);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the unit and end-to-end tests, the
-# threaded parts under ThreadSanitizer, and a bounded fuzzing run of every outside input.
+# threaded parts under ThreadSanitizer, the same tests cross-built for the ARMv7 board under
+# qemu-arm, and a bounded fuzzing run of every outside input.
 #   VELKARO_FUZZ_SECONDS  fuzzing time of each target, all run at once (default 60; 0 skips it)
+#   VELKARO_ARMHF=0       skips the armhf build and its tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,6 +24,15 @@ build-tsan/tests/velkaro_output_tests --gtest_filter='AirInfo*' || status=1
 build-tsan/tests/velkaro_sdr_tests \
   --gtest_filter='DemodWorkerPool*:AirspyDemodulator.OutputIndependent*:AirspyStreaming*' || status=1
 unset TSAN_OPTIONS
+
+echo "== ARMv7 hard-float: cross-built, unit and end-to-end tests under qemu-arm =="
+if [[ "${VELKARO_ARMHF:-1}" == 0 ]]; then
+  echo "armhf: skipped: VELKARO_ARMHF=0"
+else
+  armhf_status=0
+  scripts/cross-build-armhf.sh --test || armhf_status=$?
+  if ((armhf_status == 1 || armhf_status > 3)); then status=1; fi
+fi
 
 fuzz_seconds=${VELKARO_FUZZ_SECONDS:-60}
 if [[ "$fuzz_seconds" != 0 ]]; then

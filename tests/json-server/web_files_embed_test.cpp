@@ -40,6 +40,10 @@ std::map<std::string, std::string> filesOfRoots(const std::vector<std::string>& 
 std::string run(const std::string& command, int& status) {
   const std::string output = http_test::runCommand(command + " 2>&1; echo \"exit:$?\"");
   const size_t mark = output.rfind("exit:");
+  if (mark == std::string::npos) {
+    status = -1;  // the shell never ran
+    return output;
+  }
   status = std::atoi(output.c_str() + mark + 5);
   return output.substr(0, mark);
 }
@@ -143,7 +147,8 @@ void addWebFile(WebFileTable& table, const char* name, const char* const* chunks
 int main() { WebFileTable table; fillWebFileTable(table); }
 )");
   output = run(std::string(VELKARO_CXX_COMPILER) + " -std=c++17 -Wall -Wextra -Werror -I" VELKARO_SOURCE_DIR " -o " +
-                   scratch.path + "/driver " + scratch.path + "/driver.cpp " + out + " && " + scratch.path + "/driver",
+                   scratch.path + "/driver " + scratch.path + "/driver.cpp " + out + " && " VELKARO_PROGRAM_EMULATOR +
+                   scratch.path + "/driver",
                status);
   ASSERT_EQ(status, 0) << output;
 

@@ -170,7 +170,9 @@ inline Gpsdecoded runGpsdecode(const std::string& bytes, const std::filesystem::
   std::ifstream echoed(output);
   for (std::string line; std::getline(echoed, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) result.accepted.push_back(line);
+    // Its JSON reports of a completed fix, whose timing depends on the sentences' times, are
+    // not packets.
+    if (!line.empty() && line[0] != '{') result.accepted.push_back(line);
   }
   std::ostringstream text;
   text << std::ifstream(report).rdbuf();

@@ -33,11 +33,21 @@ std::vector<uint32_t> mixedScene(uint32_t factor) {
       default: break;
     }
     if (kind == 1) bytes = flipBits(bytes, {static_cast<int>(8 + random() % 100)});
+    // The draws one by one, in the order of the recording: several in one call's arguments
+    // would come in an order each compiler and target chooses.
     if (kind == 5) {
-      s.modeAC(at, modeACValue(random() % 4096, random() % 2), amplitude());
+      const double a = amplitude();
+      const bool spi = random() % 2;
+      const uint32_t code = random() % 4096;
+      s.modeAC(at, modeACValue(code, spi), a);
     } else {
       s.modeS(at, bytes, amplitude());
-      if (random() % 4 == 0) s.modeAC(at + (random() % 100), modeACValue(random() % 4096, false), amplitude());
+      if (random() % 4 == 0) {
+        const double a = amplitude();
+        const uint32_t code = random() % 4096;
+        const double delay = random() % 100;
+        s.modeAC(at + delay, modeACValue(code, false), a);
+      }
     }
     t += 140 + random() % 60;
   }
