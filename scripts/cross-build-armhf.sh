@@ -17,6 +17,7 @@ skip() {
   exit 3
 }
 
+scripts/install-deps.sh
 if ! scripts/install-armhf-deps.sh; then
   skip "the cross compiler, qemu-user or the armhf -dev packages could not be installed (apt-get failed above)"
 fi

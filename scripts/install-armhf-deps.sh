@@ -11,7 +11,9 @@ packages=(
   libboost-iostreams1.74-dev:armhf libboost-thread1.74-dev:armhf
   libboost-date-time1.74-dev:armhf libboost-system1.74-dev:armhf
   libsqlite3-dev:armhf zlib1g-dev:armhf libssl-dev:armhf
-  libusb-1.0-0-dev:armhf librtlsdr-dev:armhf libairspy-dev:armhf liblodepng-dev:armhf
+  libusb-1.0-0-dev:armhf librtlsdr-dev:armhf liblodepng-dev:armhf
+  # libairspy-dev is one architecture at a time: the build host's headers, the board's library.
+  libairspy0:armhf
   libgtest-dev:armhf libgmock-dev:armhf
 )
 

@@ -22,10 +22,13 @@ if ! command -v node >/dev/null 2>&1; then
   packages+=(nodejs npm)
 fi
 
+# Installed for this machine's architecture (or for all); with the armhf packages of the cross
+# build beside them, a name can stand for two packages.
+native=$(dpkg --print-architecture)
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+  status=$(dpkg-query -W -f='${Architecture} ${Status}\n' "$p" 2>/dev/null || true)
+  grep -qE "^($native|all) install ok installed$" <<<"$status" || missing+=("$p")
 done
 
 if ((${#missing[@]} == 0)); then
