@@ -1,31 +1,22 @@
 #include "app/logger.h"
 
+#include "app/host_clock.h"
+
 #include <boost/property_tree/ptree.hpp>
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 
-namespace {
-
-LogTime localNow() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const auto micros = duration_cast<microseconds>(now.time_since_epoch()).count();
-  std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
-  long fraction = static_cast<long>(micros % 1000000);
+LogTime localLogTime(int64_t unixMicros) {
+  int64_t seconds = unixMicros / 1000000;
+  int64_t fraction = unixMicros % 1000000;
   if (fraction < 0) {  // clocks before 1970
     fraction += 1000000;
     --seconds;
   }
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  return LogTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                 local.tm_min,         local.tm_sec,     static_cast<int>(fraction)};
+  const CivilTime t = localCivilTime(seconds);
+  return LogTime{static_cast<int>(t.year), t.month, t.day, t.hour, t.minute, t.second, static_cast<int>(fraction)};
 }
-
-}  // namespace
 
 const char* loggingLevelName(LoggingLevel level) {
   switch (level) {
@@ -65,7 +56,7 @@ void Logger::log(LoggingLevel level, const std::string& text) {
     ++nextSequence;  // a line nobody keeps or sees still takes its number; skip the clock and text
     return;
   }
-  LogRecord record{nextSequence, formatLogLine(localNow(), level, text), level};
+  LogRecord record{nextSequence, formatLogLine(localLogTime(hostMicros()), level, text), level};
   ++nextSequence;
   if (level <= consoleLevel) {
     if (count >= capacity) {

@@ -30,6 +30,9 @@ struct LogTime {
   int microsecond;
 };
 
+// The host's local time of a clock reading in microseconds since 1970.
+LogTime localLogTime(int64_t unixMicros);
+
 // "2017-01-27 09:05:03.042  INFO     text"
 std::string formatLogLine(const LogTime& time, LoggingLevel level, const std::string& text);
 const char* loggingLevelName(LoggingLevel level);

@@ -1,8 +1,8 @@
 #include "app/program.h"
 
 #include "app/application.h"
+#include "app/host_clock.h"
 #include "app/logger.h"
-#include "app/unix_time.h"
 #include "app/version.h"
 #include "decode/statistics.h"
 #include "json-server/jsonserver/src/command_get_stats.h"
@@ -20,8 +20,6 @@
 #include "sdr/input_devices.h"
 #include "sdr/sdr_device.h"
 
-#include <boost/date_time/posix_time/posix_time.hpp>
-
 #include <sys/resource.h>
 
 #include <iostream>
@@ -29,11 +27,8 @@
 
 namespace {
 
-// Local time minus UTC, in seconds, from the system clock.
-int32_t localUtcOffset() {
-  using boost::posix_time::second_clock;
-  return toUnixSeconds(second_clock::local_time()) - toUnixSeconds(second_clock::universal_time());
-}
+// Local time minus UTC, in seconds, now.
+int32_t localUtcOffset() { return localUtcOffsetAt(hostMicros() / 1000000); }
 
 // The objects of the web interface, created only when its port is given.
 void createWebInterface(Application& app, const InfoServiceSettings& services) {

@@ -5,4 +5,4 @@
 #include <cstdint>
 
 // Whole seconds from 1970-01-01 00:00:00 to the given time, truncated toward zero.
-int32_t toUnixSeconds(const boost::posix_time::ptime& time);
+int64_t toUnixSeconds(const boost::posix_time::ptime& time);

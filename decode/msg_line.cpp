@@ -1,8 +1,9 @@
 #include "decode/msg_line.h"
 
+#include "app/civil_time.h"
+#include "app/host_clock.h"
 #include "decode/message.h"
 
-#include <chrono>
 #include <cstdio>
 
 int msgType(const Message& m) {
@@ -29,18 +30,18 @@ int msgType(const Message& m) {
   }
 }
 
-MsgTime msgTimeNow(bool localTime) {
-  using namespace std::chrono;
-  const auto millis = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
-  std::tm t{};
-  if (localTime) {
-    localtime_r(&seconds, &t);
-  } else {
-    gmtime_r(&seconds, &t);
+MsgTime msgTimeAt(int64_t unixMillis, bool localTime) {
+  int64_t seconds = unixMillis / 1000;
+  int millisecond = static_cast<int>(unixMillis % 1000);
+  if (millisecond < 0) {
+    millisecond += 1000;
+    --seconds;
   }
-  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(millis % 1000)};
+  const CivilTime t = localTime ? localCivilTime(seconds) : civilTimeOf(seconds);
+  return {static_cast<int>(t.year), t.month, t.day, t.hour, t.minute, t.second, millisecond};
 }
+
+MsgTime msgTimeNow(bool localTime) { return msgTimeAt(hostMicros() / 1000, localTime); }
 
 bool writeMsgLine(bool localTime, const Message& message, std::string& out) {
   if (msgType(message) == 0) return false;

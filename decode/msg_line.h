@@ -2,7 +2,6 @@
 // Text renderings of a decoded message: the BaseStation "MSG," line and the one-line dump.
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 struct Message;
@@ -15,6 +14,8 @@ struct MsgTime {
   int year, month, day, hour, minute, second, millisecond;
 };
 MsgTime msgTimeNow(bool localTime);
+// The line's time of a clock reading in milliseconds since 1970: UTC, or the host's local time.
+MsgTime msgTimeAt(int64_t unixMillis, bool localTime);
 
 // False (and out untouched) for a message of no MSG type; otherwise the line with "\r\n".
 bool writeMsgLine(bool localTime, const Message& message, std::string& out);

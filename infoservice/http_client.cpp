@@ -56,7 +56,8 @@ bool parseHttpUrl(const std::string& url, HttpUrl& parts) {
     const size_t slash = url.find('/', position);
     const std::string portText =
         url.substr(position + 1, slash == std::string::npos ? std::string::npos : slash - position - 1);
-    const long number = std::strtol(portText.c_str(), nullptr, 10);
+    // Read in 64 bits on every target: the board's 32-bit long would saturate where a PC's does not.
+    const long long number = std::strtoll(portText.c_str(), nullptr, 10);
     if (number == 0) return false;
     parts.port = static_cast<int>(number);
     position = slash;

@@ -1,15 +1,16 @@
 #include "output/base_station_db.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 
 #include "app/config.h"
+#include "app/host_clock.h"
 #include "app/logger.h"
 #include "decode/icao_country.h"
 
@@ -18,16 +19,17 @@ namespace {
 const char* const kSql[] = {
     "SELECT LocationID FROM Locations ORDER BY LocationID DESC LIMIT 1;",
     "INSERT INTO Locations (LocationName,Latitude,Longitude,Altitude) VALUES ('Home',0.0,0.0,0.0);",
-    "INSERT INTO Sessions (LocationID,StartTime) VALUES(?,DATETIME('now', 'localtime'));",
-    "UPDATE Sessions SET EndTime=DATETIME('now', 'localtime') WHERE SessionID=?;",
+    "INSERT INTO Sessions (LocationID,StartTime) VALUES(?1,DATETIME(?2, 'unixepoch', 'localtime'));",
+    "UPDATE Sessions SET EndTime=DATETIME(?2, 'unixepoch', 'localtime') WHERE SessionID=?1;",
     "SELECT AircraftID,ModeSCountry,Country,Registration,Manufacturer,ICAOTypeCode,Type,SerialNo,"
     "PopularName,GenericName,AircraftClass,Engines,OwnershipStatus,RegisteredOwners,MTOW,YearBuilt,"
     "UserNotes,UserTag,InfoUrl,OperatorFlagCode FROM Aircraft WHERE ModeS = ? LIMIT 1;",
     "SELECT COUNT(FlightID) FROM Flights WHERE AircraftID=?;",
     "INSERT OR IGNORE INTO Aircraft (ModeS, ModeSCountry, Country, FirstCreated, LastModified) "
-    "VALUES (?, ?, ?, datetime(), datetime());",
-    "INSERT OR IGNORE INTO Aircraft (ModeS, FirstCreated, LastModified) VALUES (?, datetime(), datetime());",
-    "INSERT INTO Flights (SessionID,AircraftID,StartTime) VALUES(?,?,DATETIME('now', 'localtime'));",
+    "VALUES (?1, ?2, ?3, datetime(?4, 'unixepoch'), datetime(?4, 'unixepoch'));",
+    "INSERT OR IGNORE INTO Aircraft (ModeS, FirstCreated, LastModified) "
+    "VALUES (?1, datetime(?2, 'unixepoch'), datetime(?2, 'unixepoch'));",
+    "INSERT INTO Flights (SessionID,AircraftID,StartTime) VALUES(?1,?2,DATETIME(?3, 'unixepoch', 'localtime'));",
     "UPDATE Flights SET EndTime=DATETIME(DATETIME(?, 'unixepoch'),'localtime'),NumPosMsgRec=?,"
     "NumADSBMsgRec=?,NumModeSMsgRec=?,NumIDMsgRec=?,NumSurPosMsgRec=?,NumAirPosMsgRec=?,"
     "NumAirVelMsgRec=?,NumSurAltMsgRec=?,NumSurIDMsgRec=?,NumAirToAirMsgRec=?,NumAirCallRepMsgRec=?,"
@@ -40,6 +42,10 @@ const char* const kSql[] = {
     "COMMIT;",
     "ROLLBACK;",
 };
+
+// Times come from the host clock, not SQLite's 'now': the board's SQLite reads a 32-bit time,
+// which ends in 2038.
+void bindNow(sqlite3_stmt* s, int index) { sqlite3_bind_int64(s, index, hostSeconds()); }
 
 // Column text as stored, up to a NUL a blob may carry; NULL gives an empty text.
 std::string columnText(sqlite3_stmt* row, int column) {
@@ -55,9 +61,11 @@ bool usableFileName(const std::string& name) {
          name != "." && name != "..";
 }
 
+// statx, whose times are 64-bit everywhere: the library's stat fails on the board for a file
+// dated after 2038.
 bool isRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
+  struct statx status {};
+  return ::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE, &status) == 0 && S_ISREG(status.stx_mode);
 }
 
 template <typename T>
@@ -236,6 +244,7 @@ void BaseStationDb::openSession() {
   {
     Use insert(*this, kInsertSession);
     sqlite3_bind_int64(insert.get(), 1, location);
+    bindNow(insert.get(), 2);
     stepWithRetry(insert.get());
   }
   session = lastInsertRowId();
@@ -248,6 +257,7 @@ void BaseStationDb::closeSession() {
   logInfo("Close DB session");
   Use update(*this, kEndSession);
   sqlite3_bind_int64(update.get(), 1, session);
+  bindNow(update.get(), 2);
   stepWithRetry(update.get());
   sessionOpen = false;
 }
@@ -310,6 +320,7 @@ AircraftDbInfo BaseStationDb::lookupAircraft(uint32_t address, int64_t& aircraft
       sqlite3_bind_text(insert.get(), 2, country.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(insert.get(), 3, country.c_str(), -1, SQLITE_TRANSIENT);
     }
+    bindNow(insert.get(), country.empty() ? 2 : 4);
     stepWithRetry(insert.get());
   }
   if (sqlite3_changes(db) == 0) {
@@ -340,6 +351,7 @@ int64_t BaseStationDb::openFlight(int64_t aircraftId) {
     Use insert(*this, kInsertFlight);
     sqlite3_bind_int64(insert.get(), 1, session);
     sqlite3_bind_int64(insert.get(), 2, aircraftId);
+    bindNow(insert.get(), 3);
     stepWithRetry(insert.get());
   }
   return lastInsertRowId();

@@ -1,6 +1,7 @@
 #include "output/nmea_output.h"
 
 #include "app/application.h"
+#include "app/host_clock.h"
 #include "app/logger.h"
 #include "decode/message.h"
 #include "decode/statistics.h"
@@ -114,7 +115,9 @@ std::vector<std::string> buildNmeaSentences(const boost::posix_time::ptime& utc,
 
 void writeNmeaSentences(Application& app, double latitude, double longitude, double speed, double track,
                         double altitude) {
-  writeNmeaSentences(app, boost::posix_time::microsec_clock::universal_time(), latitude, longitude, speed, track,
+  // From the host's 64-bit clock: the library's own clock reads a 32-bit time on the board.
+  static const boost::posix_time::ptime epoch(boost::gregorian::date(1970, 1, 1));
+  writeNmeaSentences(app, epoch + boost::posix_time::microseconds(hostMicros()), latitude, longitude, speed, track,
                      altitude);
 }
 

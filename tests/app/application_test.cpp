@@ -145,6 +145,7 @@ TEST(UnixTime, WholeSecondsTruncatedTowardZero) {
   EXPECT_EQ(toUnixSeconds(ptime(date(2017, 1, 27), time_duration(9, 5, 3))), 1485507903);
   EXPECT_EQ(toUnixSeconds(ptime(date(1969, 12, 31), time_duration(23, 59, 59, 500000))), 0);
   EXPECT_EQ(toUnixSeconds(ptime(date(1969, 12, 31), time_duration(23, 59, 58, 500000))), -1);
+  EXPECT_EQ(toUnixSeconds(ptime(date(2040, 1, 1))), 2208988800);  // past 32 bits
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "app/logger.h"
+#include "tests/support/time_zone.h"
 
 #include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
@@ -55,6 +56,22 @@ TEST(LogLineFormat, DateTimeMillisecondsAndLevelColumn) {
       {{2026, 6, 9, 1, 2, 3, 0}, LoggingLevel::DEBUG, "d", "2026-06-09 01:02:03.000  DEBUG    d"},
   };
   for (const auto& c : cases) EXPECT_EQ(formatLogLine(c.time, c.level, c.text), c.expected);
+}
+
+// The line's local time from the clock reading, also past what a 32-bit time_t holds.
+TEST(LogLineFormat, LocalTimeOfAClockReading) {
+  ScopedTimeZone zone(kCentralEurope);
+  struct Case {
+    int64_t micros;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {1485507903042999, "2017-01-27 10:05:03.042  INFO     x"},
+      {2218104000123456, "2040-04-15 14:00:00.123  INFO     x"},
+      {4102444799999999, "2100-01-01 00:59:59.999  INFO     x"},
+      {-1, "1970-01-01 00:59:59.999  INFO     x"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(formatLogLine(localLogTime(c.micros), LoggingLevel::INFO, "x"), c.expected);
 }
 
 TEST(Logger, NumbersEveryCallButKeepsAndPrintsOnlyUpToConsoleLevel) {

@@ -1,5 +1,6 @@
 #include "decode/message.h"
 #include "decode/msg_line.h"
+#include "tests/support/time_zone.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,30 @@ TEST(MsgLine, SurveillanceAndIdentificationLines) {
   df4.set(MessageField::GR);
   EXPECT_EQ(line(df4), "MSG,5,0,0,4840D6,0," + stamp + ",,37000,,,,,,,,,0,0\r\n");
   EXPECT_EQ(line(identification()), "MSG,1,0,0,4840D6,0," + stamp + ",KLM1023,,,,,,,,,,,0\r\n");
+}
+
+// The time columns from a clock reading, in UTC or local time, also past what a 32-bit time_t holds.
+TEST(MsgLine, TimeColumnsOfAClockReading) {
+  ScopedTimeZone zone(kCentralEurope);
+  struct Case {
+    int64_t millis;
+    bool local;
+    const char* stamp;
+  };
+  const Case cases[] = {
+      {1485507903070, false, "2017/01/27,09:05:03.070"},
+      {1485507903070, true, "2017/01/27,10:05:03.070"},
+      {2147483648000, false, "2038/01/19,03:14:08.000"},
+      {2218104000123, false, "2040/04/15,12:00:00.123"},
+      {2218104000123, true, "2040/04/15,14:00:00.123"},
+      {4294967296999, false, "2106/02/07,06:28:16.999"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stamp);
+    std::string out;
+    ASSERT_TRUE(formatMsgLine(identification(), msgTimeAt(c.millis, c.local), out));
+    EXPECT_EQ(out, "MSG,1,0,0,4840D6,0," + std::string(c.stamp) + "," + c.stamp + ",KLM1023,,,,,,,,,,,0\r\n");
+  }
 }
 
 TEST(MsgLine, AltitudeTrackSpeedPositionSquawkColumns) {

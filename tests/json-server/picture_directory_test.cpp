@@ -9,6 +9,7 @@
 
 #include "app/host_clock.h"
 #include "tests/json-server/web_files_test_support.h"
+#include "tests/support/file_time.h"
 
 namespace web_test {
 namespace {
@@ -36,10 +37,7 @@ class PictureDirectoryTest : public WebServerTest {
     const std::string path = scratch.write(relative, bytes);
     setTime(path, time);
   }
-  static void setTime(const std::string& path, int64_t time) {
-    const timespec times[2] = {{static_cast<time_t>(time), 0}, {static_cast<time_t>(time), 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  }
+  static void setTime(const std::string& path, int64_t time) { ASSERT_TRUE(setFileTime(path, time)); }
   static std::string closing(const std::string& uri, const std::string& method = "GET", const std::string& extra = "") {
     return get(uri, "Connection: close\r\n" + extra, method);
   }
@@ -124,6 +122,30 @@ TEST_F(PictureDirectoryTest, PhotoIsStreamedWithItsTagAndATouchChangesIt) {
   const std::string out = scratch.path + "/fetched.jpg";
   http_test::runCommand("curl -s -o " + out + " http://127.0.0.1:" + std::to_string(port) + "/img/aircrafts/G-ABCD.jpg");
   EXPECT_TRUE(readFile(out) == photo);
+}
+
+// A picture dated after 2038 and one larger than 2 GiB (sparse): what a 32-bit time_t or off_t
+// cannot hold goes out as it is on disk.
+TEST_F(PictureDirectoryTest, FilesDatedPast2038OrLargerThan2GiBAreServed) {
+  constexpr int64_t late = 2218104000;  // Sun, 15 Apr 2040 12:00:00 GMT
+  writeDated("pictures/LATE.jpg", "late", late);
+  const std::string large = scratch.write("pictures/LARGE.jpg", "");
+  ASSERT_EQ(::truncate64(large.c_str(), (int64_t{1} << 31) + 1), 0);
+  setTime(large, late);
+  startServer(nullptr);
+
+  const Reply reply = roundTrip(port, closing("/img/aircrafts/LATE.jpg"));
+  EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.header("Last-Modified"), "Sun, 15 Apr 2040 12:00:00 GMT");
+  EXPECT_EQ(reply.header("Etag"), HttpServer::makeEtag(late, 4));
+  EXPECT_EQ(reply.body, "late");
+
+  Connection head(port);  // the headers alone
+  ASSERT_TRUE(head.send(closing("/img/aircrafts/LARGE.jpg", "HEAD")));
+  ASSERT_TRUE(head.waitForClose());
+  EXPECT_EQ(head.rest().rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head.rest();
+  EXPECT_NE(head.rest().find("\r\nContent-Length: 2147483649\r\n"), std::string::npos) << head.rest();
+  EXPECT_NE(head.rest().find("\r\nEtag: " + HttpServer::makeEtag(late, 2147483649) + "\r\n"), std::string::npos);
 }
 
 // Garbage behind a request whose file is still being streamed: the file goes out whole, then

@@ -55,6 +55,9 @@ TEST(HttpFileHelpersTest, TagsDatesAndExtensions) {
   EXPECT_EQ(HttpServer::formatHttpDate(1485500000), startDate);
   EXPECT_EQ(HttpServer::formatHttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
   EXPECT_EQ(HttpServer::formatHttpDate(1456790399), "Mon, 29 Feb 2016 23:59:59 GMT");
+  // Past what a 32-bit time_t holds, as on the board.
+  EXPECT_EQ(HttpServer::formatHttpDate(2147483648), "Tue, 19 Jan 2038 03:14:08 GMT");
+  EXPECT_EQ(HttpServer::formatHttpDate(4102444800), "Fri, 01 Jan 2100 00:00:00 GMT");
   const std::pair<const char*, const char*> extensions[] = {
       {"index.html", "html"}, {"a.b.c", "c"}, {"README", ""}, {"x.", ""}, {"dir.d/file", "d/file"}, {".hidden", "hidden"},
   };

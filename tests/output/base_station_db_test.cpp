@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "app/config.h"
+#include "app/host_clock.h"
 #include "tests/output/database_fixture.h"
+#include "tests/support/file_time.h"
+#include "tests/support/time_zone.h"
 
 using namespace dbtest;
 
@@ -63,7 +66,7 @@ TEST_F(BaseStationDbTest, SessionGetsStartAndEndAndAHomeLocation) {
 
   EXPECT_EQ(query(baseStation, "SELECT LocationID,LocationName,Latitude,Longitude,Altitude FROM Locations;"),
             "1|Home|0.0|0.0|0.0");
-  // Local times written by SQLite's clock, a moment apart.
+  // Local times of the host clock, a moment apart.
   EXPECT_EQ(query(baseStation,
                   "SELECT SessionID, LocationID, abs(strftime('%s',StartTime) - strftime('%s',DATETIME('now','localtime'))) < 60,"
                   " EndTime >= StartTime FROM Sessions;"),
@@ -72,6 +75,24 @@ TEST_F(BaseStationDbTest, SessionGetsStartAndEndAndAHomeLocation) {
   EXPECT_TRUE(anyLineHas(lines, "DEBUG", "openSession locationId 1"));
   EXPECT_TRUE(anyLineHas(lines, "INFO", "Open DB session"));
   EXPECT_TRUE(anyLineHas(lines, "INFO", "Close DB session"));
+}
+
+// Every time written is the host clock's, also past 2038, where the board's SQLite could not
+// read its own clock (a 32-bit time_t).
+TEST_F(BaseStationDbTest, TimesComeFromTheHostClockPast2038) {
+  ScopedTimeZone zone(kCentralEurope);
+  setHostSecondsForTest(2218104000);  // 2040-04-15 12:00:00 UTC
+  openWithSession();
+  int64_t dutch = 0, unknown = 0;
+  db.lookupAircraft(kDutch, dutch);
+  db.lookupAircraft(kNoCountry, unknown);
+  db.openFlight(dutch);
+  db.closeSession();
+  setHostSecondsForTest(0);
+  EXPECT_EQ(query(baseStation, "SELECT StartTime, EndTime FROM Sessions;"), "2040-04-15 14:00:00|2040-04-15 14:00:00");
+  EXPECT_EQ(query(baseStation, "SELECT FirstCreated, LastModified FROM Aircraft ORDER BY AircraftID;"),
+            "2040-04-15 12:00:00|2040-04-15 12:00:00\n2040-04-15 12:00:00|2040-04-15 12:00:00");
+  EXPECT_EQ(query(baseStation, "SELECT StartTime FROM Flights;"), "2040-04-15 14:00:00");
 }
 
 TEST_F(BaseStationDbTest, NewestLocationIsUsedAndASecondSessionEndsTheFirst) {
@@ -165,6 +186,15 @@ TEST_F(BaseStationDbTest, KnownAircraftReadsItsColumnsPicturesAndSeenCount) {
     EXPECT_EQ(info[4], "B738");
     for (int key : {0, 1, 3, 5, 18}) EXPECT_EQ(info[key], "c" + std::to_string(key));
   }
+
+  // Files dated after 2038, beyond the board's 32-bit time_t, are found all the same.
+  config.picturesDir = picturesDir;
+  ASSERT_TRUE(setFileTime(picturesDir + "/PH-BXA.jpg", 2218104000));
+  ASSERT_TRUE(setFileTime(silhouettesDir + "/B738.bmp", 2218104000));
+  int64_t lateId = 0;
+  AircraftDbInfo late = db.lookupAircraft(kDutch, lateId);
+  EXPECT_EQ(late[20], "/img/aircrafts/PH-BXA.jpg");
+  EXPECT_EQ(late[21], "/img/silhouettes/B738.bmp");
 
   // Without a picture look-up, or without the silhouette file, neither URL.
   std::filesystem::remove(silhouettesDir + "/B738.bmp");

@@ -1,25 +1,17 @@
 #include "json-server/jsonserver/src/http_date.h"
 
+#include "app/civil_time.h"
+
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
 const char* const monthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char* const dayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t daysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 // A scanf-like reader for the four date forms: "%d" is a number, "%s" three letters of a month
 // name, "%*" three characters that are skipped, a blank any run of blanks, any other character
@@ -82,13 +74,12 @@ class DateScanner {
 }  // namespace
 
 std::string formatHttpDateText(int64_t seconds) {
-  const time_t time = static_cast<time_t>(seconds);
-  std::tm parts{};
-  if (!gmtime_r(&time, &parts)) return std::string();
+  const CivilTime t = civilTimeOf(seconds);
+  // Like the C library's calendar: no text for a year that its int fields cannot hold.
+  if (t.year - 1900 < INT32_MIN || t.year - 1900 > INT32_MAX) return std::string();
   char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", dayNames[parts.tm_wday % 7],
-                parts.tm_mday, monthNames[parts.tm_mon % 12], parts.tm_year + 1900, parts.tm_hour, parts.tm_min,
-                parts.tm_sec);
+  std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", dayNames[t.weekday], t.day,
+                monthNames[t.month - 1], static_cast<int>(t.year), t.hour, t.minute, t.second);
   return buffer;
 }
 

@@ -5,6 +5,7 @@
 #include "json-server/jsonserver/src/http_server.h"
 #include "json-server/jsonserver/src/http_session.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -39,13 +40,16 @@ int HttpServer::serveStaticFile(const StaticDirectory& directory, const std::sha
   }
   const std::string path = directory.directory + name;
 
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  // statx has 64-bit sizes and times everywhere: on the board, stat fails for a file dated after
+  // 2038 (its time_t is 32 bits), and without large-file offsets for one over 2 GiB.
+  struct statx status {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_SIZE | STATX_MTIME, &status) != 0 ||
+      !S_ISREG(status.stx_mode)) {
     sendNotFound(request);
     return HTTP_DONE;
   }
-  const uint64_t size = static_cast<uint64_t>(status.st_size);
-  const int64_t modified = static_cast<int64_t>(status.st_mtime);
+  const uint64_t size = status.stx_size;
+  const int64_t modified = status.stx_mtime.tv_sec;
   const int64_t now = hostSeconds();
   const std::string etag = makeEtag(modified, size);
   if (isNotModified(*request, etag, modified)) {
