@@ -145,7 +145,10 @@ void NetworkServer::flushPending() {
     logMessage(LoggingLevel::WARNING, serverName + " output overflow: " + std::to_string(dropped) + " records dropped");
   }
   if (batch.empty()) return;
-  const NetworkSession::Buffer shared = std::make_shared<const std::string>(std::move(batch));
+  // A copy of exactly the bytes: the batch's block was reserved for the larger batches of late,
+  // often many times this one, and a client that does not keep up holds every buffer until its
+  // queued bytes (not blocks) reach the limit.
+  const NetworkSession::Buffer shared = std::make_shared<const std::string>(batch.data(), batch.size());
   // A send may disconnect its session, which leaves the set.
   flushTargets.assign(sessions.begin(), sessions.end());
   for (const auto& session : flushTargets) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the unit and end-to-end tests, the
 # threaded parts under ThreadSanitizer, the same tests cross-built for the ARMv7 board under
-# qemu-arm, and a bounded fuzzing run of every outside input.
+# qemu-arm, a bounded fuzzing run of every outside input, and a 10-minute long run of every output.
 #   VELKARO_FUZZ_SECONDS  fuzzing time of each target, all run at once (default 60; 0 skips it)
 #   VELKARO_ARMHF=0       skips the armhf build and its tests
+#   VELKARO_LONG_RUN=0    skips the 10-minute long run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,7 +13,7 @@ scripts/build.sh
 build_dir=${VELKARO_BUILD_DIR:-build}
 
 status=0
-ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" || status=1
+ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)" -LE longrun || status=1
 
 echo "== ThreadSanitizer: the statistics, the database worker and the Airspy demodulator's threads =="
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKARO_SANITIZE=thread \
@@ -39,5 +40,12 @@ if [[ "$fuzz_seconds" != 0 ]]; then
   echo "== Fuzzing every outside input for ${fuzz_seconds} s, all targets at once =="
   tools/fuzz/run.sh build-fuzz "$fuzz_seconds" >build-fuzz.log 2>&1 || { tail -50 build-fuzz.log; status=1; }
   grep -E '^\[[a-z_]+\] (stat::number_of_executed_units|Done [0-9]+ runs)' build-fuzz.log || true
+fi
+echo "== Long run: every output in use for 10 minutes, memory and descriptors sampled =="
+if [[ "${VELKARO_LONG_RUN:-1}" == 0 ]]; then
+  echo "long run: skipped: VELKARO_LONG_RUN=0"
+else
+  # Verbose: its table of memory and descriptors over the run is part of the record.
+  ctest --test-dir "$build_dir" --output-on-failure -V -L longrun || status=1
 fi
 exit "$status"
