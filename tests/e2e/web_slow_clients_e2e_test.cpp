@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -126,12 +125,7 @@ class WebSlowClientsEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     std::signal(SIGPIPE, SIG_IGN);
-    // The test's own side of the connections needs more than the usual limit.
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    if (limit.rlim_cur < kTricklers + 100) GTEST_SKIP() << "needs " << kTricklers + 100 << " descriptors";
+    if (raiseDescriptorLimit() < kTricklers + 100) GTEST_SKIP() << "needs " << kTricklers + 100 << " descriptors";
     dir = fs::temp_directory_path() / ("velkaro-web-slow-" + std::to_string(getpid()));
     fs::create_directories(dir);
     fifo = (dir / "input.fifo").string();

@@ -25,7 +25,6 @@
 #include "tools/synth/scenario.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <csignal>
@@ -131,10 +130,7 @@ class LongRun : public ::testing::Test {
  protected:
   void SetUp() override {
     std::signal(SIGPIPE, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
+    raiseDescriptorLimit();
     dir = fs::temp_directory_path() / ("velkaro-longrun-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);

@@ -109,6 +109,41 @@ const waitUntil = (page, what, fn, arg, ms) =>
     throw new Error('waiting for ' + what + ': ' + e.message.split('\n')[0]);
   });
 
+// Screenshots of one test: shot(name) writes DIR/name.png and keeps its path in `files`.
+function screenshots(page, dir) {
+  const files = [];
+  const shot = async (name) => {
+    const file = path.join(dir, name + '.png');
+    await page.screenshot({ path: file });
+    files.push(file);
+    return file;
+  };
+  return { shot, files };
+}
+
+// Uncaught errors and console errors other than failed loads (offline, expected) are problems.
+function reportPageErrors(page, problems) {
+  page.on('pageerror', (e) => problems.push('uncaught ' + e.message));
+  page.on('console', (m) => {
+    if (m.type() === 'error' && !/Failed to load resource|net::ERR_/.test(m.text())) problems.push('console ' + m.text());
+  });
+}
+
+// A one-colour JPEG of w x h pixels, encoded by the browser itself.
+async function canvasJpeg(page, [w, h]) {
+  const url = await page.evaluate(([width, height]) => {
+    const c = document.createElement('canvas');
+    c.width = width;
+    c.height = height;
+    const g = c.getContext('2d');
+    g.fillStyle = '#3b82f6';
+    g.fillRect(0, 0, width, height);
+    return c.toDataURL('image/jpeg', 0.9);
+  }, [w, h]);
+  if (!url.startsWith('data:image/jpeg;base64,')) throw new Error('no JPEG from the canvas');
+  return Buffer.from(url.split(',')[1], 'base64');
+}
+
 const overlap = (a, b) => a.left < b.right && a.right > b.left && a.top < b.bottom && a.bottom > b.top;
 
 async function main() {
@@ -141,12 +176,7 @@ async function main() {
         if (!programStopped) networkErrors.push(m.text());
       } else problems.push('console ' + m.text());
     });
-    const shots = [];
-    const shot = async (name) => {
-      const file = path.join(o.out, name + '.png');
-      await page.screenshot({ path: file });
-      shots.push(file);
-    };
+    const { shot, files: shots } = screenshots(page, o.out);
 
     // --- Charts, the first tab: no tile is asked while the map is not shown ---
     await page.goto(base);
@@ -460,7 +490,8 @@ function finish(name, began, problems) {
 }
 
 // The database test beside this one starts the program and the browser the same way.
-module.exports = { options, freePort, waitForServer, BROWSER_ARGS, launcher, openBrowser, waitUntil, finish };
+module.exports = { options, freePort, waitForServer, BROWSER_ARGS, launcher, openBrowser, waitUntil, screenshots,
+  reportPageErrors, canvasJpeg, finish };
 
 if (require.main === module) {
   main().catch((e) => {

@@ -10,7 +10,8 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { spawn, execFileSync } = require('child_process');
-const { options, freePort, waitForServer, BROWSER_ARGS, finish } = require('./page_browser.js');
+const { options, freePort, waitForServer, BROWSER_ARGS, screenshots, reportPageErrors, canvasJpeg, finish } =
+  require('./page_browser.js');
 
 const repo = path.join(__dirname, '..', '..');
 
@@ -114,29 +115,12 @@ async function main() {
     fs.mkdirSync(pictures);
     fs.mkdirSync(silhouettes);
     for (const a of AIRCRAFT.filter((x) => x.picture)) {
-      const url = await page.evaluate(([w, h]) => {
-        const c = document.createElement('canvas');
-        c.width = w;
-        c.height = h;
-        const g = c.getContext('2d');
-        g.fillStyle = '#3b82f6';
-        g.fillRect(0, 0, w, h);
-        return c.toDataURL('image/jpeg', 0.9);
-      }, a.photo);
-      if (!url.startsWith('data:image/jpeg;base64,')) throw new Error('no JPEG from the canvas');
-      fs.writeFileSync(path.join(pictures, a.picture + '.jpg'), Buffer.from(url.split(',')[1], 'base64'));
+      fs.writeFileSync(path.join(pictures, a.picture + '.jpg'), await canvasJpeg(page, a.photo));
     }
     fs.writeFileSync(path.join(silhouettes, 'B738.bmp'), silhouetteBmp());
 
-    page.on('pageerror', (e) => problems.push('uncaught ' + e.message));
-    page.on('console', (m) => {
-      if (m.type() === 'error' && !/Failed to load resource|net::ERR_/.test(m.text())) problems.push('console ' + m.text());
-    });
-    const shot = async (name) => {
-      const file = path.join(o.out, name + '.png');
-      await page.screenshot({ path: file });
-      return file;
-    };
+    reportPageErrors(page, problems);
+    const { shot, files: shots } = screenshots(page, o.out);
 
     execFileSync('mkfifo', [fifo]);
     const port = await freePort();
@@ -190,7 +174,7 @@ async function main() {
     const plain = cells[NOT_IN_DB];
     if (!plain) problems.push('no row for ' + NOT_IN_DB);
     else if (Object.values(plain).some((c) => c.text !== '')) problems.push(NOT_IN_DB + ' without a database row shows ' + JSON.stringify(plain));
-    const shots = [await shot('db-flights')];
+    await shot('db-flights');
 
     // Each aircraft in turn, so a picture or route left from the one before would show.
     for (const a of AIRCRAFT) {
@@ -268,7 +252,7 @@ async function main() {
       if (seen.mediaShown !== Boolean(a.picture || a.silhouette)) problems.push(tag + ' picture area shown ' + seen.mediaShown);
       // The info window takes room from the list: the row's values stay in view all the same.
       checkRow(a, await listCells([a.icao]), 'beside the info window');
-      shots.push(await shot('db-info-' + a.callsign));
+      await shot('db-info-' + a.callsign);
     }
 
     // Closing the program writes the end times; the browser goes first so that nothing polls.

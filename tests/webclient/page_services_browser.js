@@ -12,7 +12,8 @@ const https = require('https');
 const os = require('os');
 const path = require('path');
 const { execFileSync } = require('child_process');
-const { options, freePort, waitForServer, launcher, openBrowser, waitUntil, finish } = require('./page_browser.js');
+const { options, freePort, waitForServer, launcher, openBrowser, waitUntil, screenshots, reportPageErrors, canvasJpeg, finish } =
+  require('./page_browser.js');
 
 const repo = path.join(__dirname, '..', '..');
 const NOTAM_HOST = 'notams.aim.faa.gov';
@@ -119,27 +120,10 @@ async function main() {
     const browser = await openBrowser(o, work, { width: 1280, height: 820 });
     context = browser.context;
     const { page } = browser;
-    page.on('pageerror', (e) => problems.push('uncaught ' + e.message));
-    page.on('console', (m) => {
-      if (m.type() === 'error' && !/Failed to load resource|net::ERR_/.test(m.text())) problems.push('console ' + m.text());
-    });
-    const shots = [];
-    const shot = async (name) => {
-      const file = path.join(o.out, name + '.png');
-      await page.screenshot({ path: file });
-      shots.push(file);
-    };
-    // The photo service's JPEG, encoded by the browser itself.
+    reportPageErrors(page, problems);
+    const { shot, files: shots } = screenshots(page, o.out);
     await page.goto(base);
-    seen.picture = Buffer.from((await page.evaluate(([w, h]) => {
-      const c = document.createElement('canvas');
-      c.width = w;
-      c.height = h;
-      const g = c.getContext('2d');
-      g.fillStyle = '#3b82f6';
-      g.fillRect(0, 0, w, h);
-      return c.toDataURL('image/jpeg', 0.9);
-    }, PICTURE)).split(',')[1], 'base64');
+    seen.picture = await canvasJpeg(page, PICTURE); // the photo service's picture
 
     // --- The picture and the route's airport in the info window ---
     await page.click('[data-tab="flights"]');
