@@ -139,15 +139,16 @@ lane_frames() {
   grind web "$web" --direct 50 --aircraft 100 || true
   grind database "$database" --benchmark_filter='^BM_CloseFlights/1/' || true
 }
-lane_signal() {
-  local c n s
+# The signal paths, counted by RUNNER (grind on x86-64, qcount on armhf) with those binaries.
+lane_signal() {  # runner airspy-binary velkaro-binary
+  local run=$1 airspy=$2 program=$3 c n s
   for c in "${airspy_cases[@]}"; do
     set -- $c
-    for n in 1 3; do grind "air_$1_$n" "$airspy" --rate "$2" --workers "$3" ${5:-} --repeat "$n" "$work/$4" || true; done
+    for n in 1 3; do "$run" "air_$1_$n" "$airspy" --rate "$2" --workers "$3" ${5:-} --repeat "$n" "$work/$4" || true; done
   done
   for s in 2 4; do
-    grind "plain_$s" "$velkaro" --input-file "rtl:$work/rtl$s.iq" || true
-    feeds_run grind "feeds_$s" "$velkaro" --input-file "rtl:$work/rtl$s.iq" || true
+    "$run" "plain_$s" "$program" --input-file "rtl:$work/rtl$s.iq" || true
+    feeds_run "$run" "feeds_$s" "$program" --input-file "rtl:$work/rtl$s.iq" || true
   done
 }
 # Guest instructions executed, all threads together, written at exit.
@@ -156,17 +157,6 @@ qcount() {  # name command...
   shift
   qemu-arm -plugin "$work/plugin.so,out=$work/$name.arm" "$@" > "$work/$name.arm.out" 2>&1 ||
     { echo "@board_estimate: run failed" >> "$work/$name.arm.out"; rm -f "$work/$name.arm"; return 1; }
-}
-lane_arm() {
-  local c n s
-  for c in "${airspy_cases[@]}"; do
-    set -- $c
-    for n in 1 3; do qcount "air_$1_$n" "$arm_airspy" --rate "$2" --workers "$3" ${5:-} --repeat "$n" "$work/$4" || true; done
-  done
-  for s in 2 4; do
-    qcount "plain_$s" "$arm_velkaro" --input-file "rtl:$work/rtl$s.iq" || true
-    feeds_run qcount "feeds_$s" "$arm_velkaro" --input-file "rtl:$work/rtl$s.iq" || true
-  done
 }
 
 if [[ -n $arm ]]; then
@@ -251,8 +241,8 @@ fi
 say "counting instructions (callgrind${arm:+ and qemu-arm}), about two minutes"
 lane_pipeline &
 lane_frames &
-lane_signal &
-if [[ -n $arm ]]; then lane_arm & fi
+lane_signal grind "$airspy" "$velkaro" &
+if [[ -n $arm ]]; then lane_signal qcount "$arm_airspy" "$arm_velkaro" & fi
 wait
 say "done"
 
