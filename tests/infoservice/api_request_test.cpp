@@ -57,16 +57,8 @@ std::string question(const std::string& kind, const std::string& q) {
   return askBody("{\"api\":\"" + kind + "\",\"q\":\"" + q + "\"}");
 }
 
-class ApiRequestTest : public ::testing::Test {
+class ApiRequestTest : public CertificateSuiteTest {
  protected:
-  static void SetUpTestSuite() {
-    certificates = new SuiteCertificates();
-    directory = &certificates->directory;
-    right = &certificates->right;
-    wrong = &certificates->wrong;
-  }
-  static void TearDownTestSuite() { delete certificates; }
-
   ApiRequestTest() {
     settings.hosts.photos = "photos.test";
     settings.hosts.metar = "metar.test";
@@ -121,11 +113,6 @@ class ApiRequestTest : public ::testing::Test {
   }
   size_t outsideRequests() { return services.requestCount() + notams.requestCount(); }
 
-  static SuiteCertificates* certificates;
-  static std::string* directory;
-  static TlsFiles* right;
-  static TlsFiles* wrong;
-
   std::atomic<uint32_t> now{T};
   ResponseCache cache{[this] { return now.load(); }};
   Application app;
@@ -138,11 +125,6 @@ class ApiRequestTest : public ::testing::Test {
   HttpServer server;
   std::shared_ptr<JsonProxy> proxy;
 };
-
-SuiteCertificates* ApiRequestTest::certificates;
-std::string* ApiRequestTest::directory;
-TlsFiles* ApiRequestTest::right;
-TlsFiles* ApiRequestTest::wrong;
 
 TEST_F(ApiRequestTest, EveryKindAsksItsServiceAndAnswersWithItsResult) {
   start();

@@ -48,16 +48,8 @@ TEST(HttpsRequest, PostTextCarriesTheBodyLengthAndExtraLinesBeforeTheEmptyLine) 
 
 // The TLS stand-in answers as "notam.test"; its certificate, made for the suite, is trusted through
 // the CA file seam.
-class HttpsClientTest : public ::testing::Test {
+class HttpsClientTest : public CertificateSuiteTest {
  protected:
-  static void SetUpTestSuite() {
-    certificates = new SuiteCertificates();
-    directory = &certificates->directory;
-    right = &certificates->right;
-    wrong = &certificates->wrong;
-  }
-  static void TearDownTestSuite() { delete certificates; }
-
   HttpClientSettings trusting(const LocalServer& server, const TlsFiles& ca) {
     HttpClientSettings settings;
     settings.fixedHosts["notam.test"] = server.endpoint();
@@ -72,19 +64,10 @@ class HttpsClientTest : public ::testing::Test {
     return handler->wait();
   }
 
-  static SuiteCertificates* certificates;
-  static std::string* directory;
-  static TlsFiles* right;
-  static TlsFiles* wrong;
   IoThread io;
   Canned next = ok("{\"notamList\":[]}");
   std::shared_ptr<RecordingHandler> handler = std::make_shared<RecordingHandler>();
 };
-
-SuiteCertificates* HttpsClientTest::certificates;
-std::string* HttpsClientTest::directory;
-TlsFiles* HttpsClientTest::right;
-TlsFiles* HttpsClientTest::wrong;
 
 TEST_F(HttpsClientTest, PostsTheFormToAVerifiedServerAndSendsItsNameAsSni) {
   LocalServer server([this](const std::string&) { return next; }, right);

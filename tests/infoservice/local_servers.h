@@ -92,6 +92,26 @@ struct SuiteCertificates {
   TlsFiles wrong;
 };
 
+// A fixture whose suite makes its certificates once, before its first test.
+class CertificateSuiteTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    certificates = new SuiteCertificates();
+    directory = &certificates->directory;
+    right = &certificates->right;
+    wrong = &certificates->wrong;
+  }
+  static void TearDownTestSuite() {
+    delete certificates;
+    certificates = nullptr;
+  }
+
+  inline static SuiteCertificates* certificates = nullptr;
+  inline static std::string* directory = nullptr;
+  inline static TlsFiles* right = nullptr;
+  inline static TlsFiles* wrong = nullptr;
+};
+
 class LocalServer {
  public:
   using Script = std::function<Canned(const std::string& request)>;
