@@ -4,9 +4,11 @@
 #   scripts/cross-build-armhf.sh [--test]
 # The program for the board is build-armhf/velkaro; it needs the board's armhf packages of
 # Boost, SQLite, zlib, OpenSSL, libusb, librtlsdr, libairspy and LodePNG.
-# Exit status: 0 built (and passed), 1 failed, 3 skipped because this machine cannot do it (the
-# reason is printed).
+# Exit status: 0 built (and passed), 1 failed (whatever failed: compiler, make, a test), 3 skipped
+# because this machine cannot install or run armhf programs (the reason is printed).
 set -euo pipefail
+# make and ctest end with statuses of their own (2, 8); none of them may read as the skip.
+trap 'exit 1' ERR
 cd "$(dirname "$0")/.."
 build_dir=${VELKARO_ARMHF_BUILD_DIR:-build-armhf}
 run_tests=0

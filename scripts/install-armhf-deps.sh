@@ -29,9 +29,9 @@ fi
 echo "Installing for armhf: ${missing[*]}"
 SUDO=""
 if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx armhf; then
   $SUDO dpkg --add-architecture armhf
 fi
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+source "$(dirname "$0")/apt-get-waiting.sh"
+apt_get update -qq
+apt_get install -y -qq --no-install-recommends "${missing[@]}"
