@@ -282,11 +282,11 @@ class Profile:
         self.total, self.own, self.out, self.calls, self.arcs = None, {}, {}, {}, {}
         if not os.path.exists(path(name + '.cg')) or '@board_estimate: run failed' in read(name + '.out'): return
         names = {}
-        def name_of(spec):
-            m = re.match(r'\((\d+)\)(?: (.*))?$', spec)
-            if not m: return spec
+        def name_of(token):
+            m = re.match(r'\((\d+)\)(?: (.*))?$', token)
+            if not m: return token
             if m.group(2) is not None: names[m.group(1)] = m.group(2)
-            return names.get(m.group(1), spec)
+            return names.get(m.group(1), token)
         fn = callee = pending = None
         for line in open(path(name + '.cg'), errors='replace'):
             c = line[0]
