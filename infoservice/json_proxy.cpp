@@ -1,5 +1,7 @@
 #include "infoservice/json_proxy.h"
 
+#include "app/host_clock.h"
+#include "app/logger.h"
 #include "infoservice/https_client.h"
 #include "infoservice/response_cache.h"
 #include "json-server/jsonserver/src/http_response.h"
@@ -15,11 +17,20 @@
 
 using boost::property_tree::ptree;
 
+const char kBusyMessage[] = "Busy: the outside service has too many questions open, try again shortly";
+
 namespace {
 
 // Weather and NOTAM texts go stale in minutes; pictures and airport facts stay while they are asked for.
 constexpr uint32_t kTextLifetime = 600;
 constexpr uint32_t kJsonLifetime = 21600;
+
+// Indices into the per-service counts.
+enum Service : size_t { kPhotos, kMetar, kTaf, kNotam };
+
+// A failure of the same kind from the same service is logged once in this time.
+constexpr uint32_t kFailureLogInterval = 10;
+const std::string kReplyCodeFailure = "HTTP response code: ";
 
 // The services' JSON replies hold a few dozen values; the bound keeps a hostile one from costing
 // the web server's thread (which parses cached replies) much time or memory.
@@ -79,6 +90,7 @@ struct Question {
   std::string error;  // set when the question is refused
   std::string url;
   std::string cacheKey;
+  size_t service = kPhotos;
   bool isText = false;
   bool isPost = false;
   std::string form;
@@ -118,6 +130,7 @@ Question makeQuestion(const std::string& kind, const std::string& q, const InfoS
     }
     question.url = "http://" + hosts.metar + "/data/observations/metar/stations/" + q + ".TXT";
     question.cacheKey = "AIRPORT" + q;
+    question.service = kMetar;
     question.isText = true;
   } else if (kind == "taf") {
     if (!allOf(q, 4, isUpperAlnum)) {
@@ -127,6 +140,7 @@ Question makeQuestion(const std::string& kind, const std::string& q, const InfoS
     question.url = "http://" + hosts.taf + "/taf/data?ids=" + q + "&format=decoded&submit=Get+TAF+data";
     // Its own word, so that a TAF never answers an airport question for the same code.
     question.cacheKey = q + "TAF";
+    question.service = kTaf;
     question.isText = true;
   } else if (kind == "notam") {
     if (!allOf(q, 4, isUpperAlnum)) {
@@ -136,6 +150,7 @@ Question makeQuestion(const std::string& kind, const std::string& q, const InfoS
     question.url = "https://" + hosts.notam + "/notamSearch/search";
     question.form = "searchType=0&designatorsForLocation=" + q + kNotamForm;
     question.cacheKey = q + "NOTAM";
+    question.service = kNotam;
     question.isText = true;
     question.isPost = true;
   } else {
@@ -167,13 +182,14 @@ void JsonProxy::stop() {
     state->server = nullptr;
     state->cache = nullptr;
   }
-  std::map<uint64_t, std::weak_ptr<HttpClient>> running;
+  std::map<uint64_t, InfoServiceState::Running> running;
   {
     std::lock_guard<std::mutex> lock(state->runningMutex);
     running.swap(state->running);
+    state->runningPerService.fill(0);
   }
   for (const auto& request : running) {
-    if (const auto client = request.second.lock()) client->cancel();
+    if (const auto client = request.second.client.lock()) client->cancel();
   }
 }
 
@@ -216,21 +232,41 @@ void JsonProxy::executeAsync(const ptree& request, std::shared_ptr<HttpRequest>,
     return;
   }
 
-  std::shared_ptr<HttpClient> client;
-  if (question.isPost) {
-    client = std::make_shared<HttpsClient>(ioService, settings.client, tlsContext());
-  } else {
-    client = std::make_shared<HttpClient>(ioService, settings.client);
-  }
-  uint64_t number;
+  // The slot is taken before the client is made, so that a busy service costs no client.
+  uint64_t number = 0;
   {
     std::lock_guard<std::mutex> lock(state->runningMutex);
-    number = ++state->nextRequest;
-    state->running.emplace(number, client);
+    size_t& inFlight = state->runningPerService[question.service];
+    if (inFlight < settings.maxRunningPerService) {
+      ++inFlight;
+      number = ++state->nextRequest;
+      state->running.emplace(number, InfoServiceState::Running{{}, question.service});
+    }
+  }
+  if (number == 0) {
+    response->sendJson(errorReply(kBusyMessage));
+    return;
+  }
+  std::shared_ptr<HttpClient> client;
+  try {
+    if (question.isPost) {
+      client = std::make_shared<HttpsClient>(ioService, settings.client, tlsContext());
+    } else {
+      client = std::make_shared<HttpClient>(ioService, settings.client);
+    }
+  } catch (...) {
+    std::lock_guard<std::mutex> lock(state->runningMutex);
+    state->running.erase(number);
+    --state->runningPerService[question.service];
+    throw;
+  }
+  {
+    std::lock_guard<std::mutex> lock(state->runningMutex);
+    state->running[number].client = client;
   }
   client->requestHeaders = std::make_shared<HttpHeaders>();
-  client->handler = std::make_shared<AircraftInfoResponseHandler>(response->id, state, question.cacheKey,
-                                                                  question.isText, number);
+  client->handler = std::make_shared<AircraftInfoResponseHandler>(
+      response->id, state, question.cacheKey, question.isText, number, question.service, *kind + " " + *q);
   if (question.isPost) {
     std::static_pointer_cast<HttpsClient>(client)->post(question.url, question.form);
   } else {
@@ -239,13 +275,34 @@ void JsonProxy::executeAsync(const ptree& request, std::shared_ptr<HttpRequest>,
 }
 
 AircraftInfoResponseHandler::AircraftInfoResponseHandler(uint32_t responseId, std::shared_ptr<InfoServiceState> state,
-                                                         std::string cacheKey, bool isText, uint64_t requestNumber)
+                                                         std::string cacheKey, bool isText, uint64_t requestNumber,
+                                                         size_t service, std::string question)
     : responseId(responseId), state(std::move(state)), cacheKey(std::move(cacheKey)), isText(isText),
-      requestNumber(requestNumber) {}
+      requestNumber(requestNumber), service(service), question(std::move(question)) {}
 
 void AircraftInfoResponseHandler::forget() {
   std::lock_guard<std::mutex> lock(state->runningMutex);
-  state->running.erase(requestNumber);
+  // After a stop the request is no longer counted.
+  if (state->running.erase(requestNumber)) --state->runningPerService[service];
+}
+
+void AircraftInfoResponseHandler::logFailure(const std::string& message) {
+  // A service that answered with a code (an unknown station) is not one that did not answer.
+  const bool replied = message.compare(0, kReplyCodeFailure.size(), kReplyCodeFailure) == 0;
+  const std::string cause = replied ? message : "failed";
+  const uint32_t now = hostSeconds();
+  {
+    std::lock_guard<std::mutex> lock(state->runningMutex);
+    InfoServiceState::LoggedFailure& last = state->loggedFailures[service];
+    if (last.cause == cause && static_cast<uint32_t>(now - last.at) < kFailureLogInterval) return;
+    last.cause = cause;
+    last.at = now;
+  }
+  if (replied) {
+    logInfo("Outside service answered api " + question + " with " + message);
+  } else {
+    logInfo("Outside request for api " + question + " failed: " + message);
+  }
 }
 
 void AircraftInfoResponseHandler::onResponse(HttpClient& client) {
@@ -269,6 +326,7 @@ void AircraftInfoResponseHandler::onResponse(HttpClient& client) {
 
 void AircraftInfoResponseHandler::onError(HttpClient&, const std::string& message) {
   forget();
+  logFailure(message);
   std::shared_lock<std::shared_mutex> live(state->live);
   if (!state->server) return;
   state->server->withResponse(responseId, [&](HttpResponse& response) { response.sendJson(errorReply(message)); });

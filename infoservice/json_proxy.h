@@ -6,12 +6,17 @@
 //
 // Request {"req":"api","data":{"api": kind, "q": query}}; replies {"data": result,"status":"OK"}
 // or {"message": text,"status":"ERROR"}.
+//
+// Every distinct question would start its own request, so each service has a few requests at
+// most in flight; a question beyond them is answered at once with kBusyMessage and not cached.
 
 #include "infoservice/http_client.h"
 #include "json-server/jsonserver/src/base_command.h"
 
 #include <boost/asio/io_context.hpp>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -42,7 +47,14 @@ struct InfoServiceHosts {
 struct InfoServiceSettings {
   InfoServiceHosts hosts;
   HttpClientSettings client;
+  // Outside requests in flight at once, per service.
+  size_t maxRunningPerService = 4;
 };
+
+// The services of InfoServiceHosts, in that order.
+constexpr size_t kInfoServices = 4;
+
+extern const char kBusyMessage[];
 
 // What the handlers reach after the command has gone: the server and the cache until stop, and the
 // requests still running, so that stop can end them.
@@ -53,9 +65,22 @@ struct InfoServiceState {
   HttpServer* server = nullptr;  // null once stopped: later results are dropped
   ResponseCache* cache = nullptr;
 
-  std::mutex runningMutex;
-  std::map<uint64_t, std::weak_ptr<HttpClient>> running;
+  struct Running {
+    std::weak_ptr<HttpClient> client;
+    size_t service;
+  };
+  // What a failure last wrote to the log, per service, so that a page asking one failing service
+  // again and again does not push everything else out of the log.
+  struct LoggedFailure {
+    std::string cause;
+    uint32_t at = 0;
+  };
+
+  std::mutex runningMutex;  // guards the rest
+  std::map<uint64_t, Running> running;
+  std::array<size_t, kInfoServices> runningPerService{};
   uint64_t nextRequest = 0;
+  std::array<LoggedFailure, kInfoServices> loggedFailures;
 };
 
 class JsonProxy : public BaseCommand {
@@ -92,8 +117,9 @@ class JsonProxy : public BaseCommand {
 // there, and stores the text in the cache.
 class AircraftInfoResponseHandler : public HttpResponseHandler {
  public:
+  // `question` names the kind and the query in the log.
   AircraftInfoResponseHandler(uint32_t responseId, std::shared_ptr<InfoServiceState> state, std::string cacheKey,
-                              bool isText, uint64_t requestNumber);
+                              bool isText, uint64_t requestNumber, size_t service, std::string question);
 
   void onResponse(HttpClient& client) override;
   void onError(HttpClient& client, const std::string& message) override;
@@ -101,10 +127,13 @@ class AircraftInfoResponseHandler : public HttpResponseHandler {
  private:
   // Takes the request out of the running set.
   void forget();
+  void logFailure(const std::string& message);
 
   const uint32_t responseId;
   const std::shared_ptr<InfoServiceState> state;
   const std::string cacheKey;
   const bool isText;
   const uint64_t requestNumber;
+  const size_t service;
+  const std::string question;
 };

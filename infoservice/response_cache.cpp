@@ -2,6 +2,7 @@
 
 #include "app/host_clock.h"
 
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -12,18 +13,22 @@ constexpr uint32_t kPurgeInterval = 30;
 
 ResponseCache::ResponseCache() : ResponseCache(hostSeconds) {}
 
-ResponseCache::ResponseCache(Clock clock) : clock(std::move(clock)) {}
+ResponseCache::ResponseCache(Clock clock, ResponseCacheLimits limits) : clock(std::move(clock)), limits(limits) {}
+
+void ResponseCache::erase(Order::iterator entry) {
+  heldBytes -= cost(*entry);
+  index.erase(entry->key);
+  order.erase(entry);
+}
 
 void ResponseCache::purgeIfDue(uint32_t now) {
   // Unsigned differences: a clock set back looks like a long pause and purges what is "newer".
   if (static_cast<uint32_t>(now - lastPurge) < kPurgeInterval) return;
   lastPurge = now;
-  for (auto it = entries.begin(); it != entries.end();) {
-    if (static_cast<uint32_t>(now - it->second.storedAt) >= it->second.lifetime) {
-      it = entries.erase(it);
-    } else {
-      ++it;
-    }
+  for (auto it = order.begin(); it != order.end();) {
+    const auto next = std::next(it);
+    if (static_cast<uint32_t>(now - it->storedAt) >= it->lifetime) erase(it);
+    it = next;
   }
 }
 
@@ -31,11 +36,13 @@ void ResponseCache::put(const std::string& key, const std::string& text, uint32_
   std::lock_guard<std::mutex> lock(mutex);
   const uint32_t now = clock();
   purgeIfDue(now);
-  Entry& entry = entries[key];
-  entry.text = text;
-  entry.storedAt = now;
-  entry.lifetime = lifetime;
-  entry.sliding = sliding;
+  const auto found = index.find(key);
+  if (found != index.end()) erase(found->second);
+  if (key.size() + text.size() > limits.maxBytes || limits.maxEntries == 0) return;
+  order.push_front(Entry{key, text, now, lifetime, sliding});
+  index.emplace(key, order.begin());
+  heldBytes += cost(order.front());
+  while (order.size() > limits.maxEntries || heldBytes > limits.maxBytes) erase(std::prev(order.end()));
 }
 
 std::string ResponseCache::lookup(const std::string& key) {
@@ -44,16 +51,23 @@ std::string ResponseCache::lookup(const std::string& key) {
     std::lock_guard<std::mutex> lock(mutex);
     const uint32_t now = clock();
     purgeIfDue(now);
-    const auto found = entries.find(key);
-    if (found == entries.end()) return result;
+    const auto found = index.find(key);
+    if (found == index.end()) return result;
+    Entry& entry = *found->second;
     // The age is not tested here: only a purge removes an entry.
-    if (found->second.sliding && !found->second.text.empty()) found->second.storedAt = now;
-    result = found->second.text;
+    if (entry.sliding && !entry.text.empty()) entry.storedAt = now;
+    order.splice(order.begin(), order, found->second);
+    result = entry.text;
   }
   return result;
 }
 
 size_t ResponseCache::size() {
   std::lock_guard<std::mutex> lock(mutex);
-  return entries.size();
+  return order.size();
+}
+
+size_t ResponseCache::bytes() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return heldBytes;
 }

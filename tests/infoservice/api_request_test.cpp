@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstdio>
 #include <chrono>
+#include <dirent.h>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/logger.h"
 #include "infoservice/json_proxy.h"
 #include "infoservice/response_cache.h"
 #include "json-server/jsonserver/src/command_get_stats.h"
@@ -51,6 +54,38 @@ ptree parse(const std::string& text) {
 }
 
 std::string firstLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
+
+const std::string kBusyReply = std::string("{\"message\":\"") + kBusyMessage + "\",\"status\":\"ERROR\"}\n";
+
+// The log lines about "api" questions written since `index`.
+std::vector<std::string> apiLogSince(uint32_t index) {
+  ptree lines;
+  getLogSince(lines, index);
+  std::vector<std::string> texts;
+  for (const auto& line : lines) {
+    const std::string text = line.second.back().second.data();
+    if (text.find(" api ") != std::string::npos) texts.push_back(text);
+  }
+  return texts;
+}
+
+size_t residentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::stoul(line.substr(6));
+  }
+  return 0;
+}
+
+size_t openDescriptors() {
+  size_t count = 0;
+  if (DIR* directory = ::opendir("/proc/self/fd")) {
+    while (::readdir(directory)) ++count;
+    ::closedir(directory);
+  }
+  return count;
+}
 
 std::string askBody(const std::string& data) { return "{\"req\":\"api\",\"data\":" + data + "}"; }
 std::string question(const std::string& kind, const std::string& q) {
@@ -289,6 +324,144 @@ TEST_F(ApiRequestTest, FailedRequestsAnswerTheClientsTextAndAreAskedAgain) {
   EXPECT_EQ(cache.lookup("AIRPORTEGLL"), "");
 }
 
+// An unknown station (the service answers 404) is not a service that did not answer.
+TEST_F(ApiRequestTest, WeatherReplyCodeAndNoAnswerReadDifferentlyInTheLog) {
+  setScript([](const std::string& request) {
+    if (request.find("EGLL") != std::string::npos) {
+      Canned silent;
+      silent.silent = true;
+      return silent;
+    }
+    return reply("HTTP/1.1 404 Not Found", "", "<html>no such station</html>");
+  });
+  start();
+  const uint32_t since = Logger::instance().nextSequenceNumber() - 1;
+  EXPECT_EQ(ask("metar", "ZZZZ"), "{\"message\":\"HTTP response code: 404\",\"status\":\"ERROR\"}\n");
+  EXPECT_EQ(ask("taf", "EGLL"), "{\"message\":\"Read error Connection timed out\",\"status\":\"ERROR\"}\n");
+  // The same failure again at once: answered, but not logged a second time.
+  EXPECT_EQ(ask("metar", "YYYY"), "{\"message\":\"HTTP response code: 404\",\"status\":\"ERROR\"}\n");
+  const std::vector<std::string> lines = apiLogSince(since);
+  ASSERT_EQ(lines.size(), 2u) << ::testing::PrintToString(lines);
+  EXPECT_THAT(lines[0], HasSubstr("Outside service answered api metar ZZZZ with HTTP response code: 404"));
+  EXPECT_THAT(lines[1], HasSubstr("Outside request for api taf EGLL failed: Read error Connection timed out"));
+}
+
+// Each service has a few requests in flight; the next question is told at once to come back.
+TEST_F(ApiRequestTest, QuestionsBeyondAServicesRequestsInFlightAreBusyAndNotCached) {
+  setScript([](const std::string& request) {
+    if (request.find("ap_info") != std::string::npos) return ok(kAirportJson, "Content-Type: application/json\r\n");
+    if (request.find("m=") == std::string::npos) return ok(kMetar);
+    Canned late = ok(kPhotoJson, "Content-Type: application/json\r\n");
+    late.held = true;
+    return late;
+  });
+  start();
+  std::vector<std::unique_ptr<http_test::Connection>> pages;
+  const std::vector<std::string> codes = {"4CA000", "4CA001", "4CA002", "4CA003"};
+  for (const std::string& code : codes) {
+    pages.push_back(std::make_unique<http_test::Connection>(server.listeningPort()));
+    ASSERT_TRUE(pages.back()->send(http_test::post("/json", question("image", code))));
+  }
+  ASSERT_TRUE(services.waitForRequests(codes.size()));
+  EXPECT_EQ(ask("image", "4CA004"), kBusyReply);
+  EXPECT_EQ(ask("airport", "DUB"), kBusyReply);  // the same service
+  EXPECT_THAT(ask("metar", "EIDW"), StartsWith("{\"data\":\"2024"));  // another one
+  EXPECT_EQ(services.requestCount(), codes.size() + 1);
+  EXPECT_EQ(cache.lookup("4CA004"), "");
+
+  services.release();
+  for (auto& page : pages) EXPECT_THAT(page->readReply().body, StartsWith("{\"data\":{\"status\":200,"));
+  for (int i = 0; i < 200 && proxy->runningRequests() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  setScript({});
+  EXPECT_THAT(ask("airport", "DUB"), StartsWith("{\"data\":{\"icao\":\"EIDW\""));
+}
+
+// Thousands of distinct questions from pages, 50 at a time, against a slow service: the program
+// keeps its memory, descriptors and requests in flight bounded, answers every question, and the
+// page's other requests are not held up.
+TEST_F(ApiRequestTest, ThousandsOfDistinctQuestionsStayBoundedAndGetStatsAnswersMeanwhile) {
+  setScript([](const std::string& request) {
+    const bool json = request.find("/api/") != std::string::npos;
+    Canned slow = json ? ok(kPhotoJson, "Content-Type: application/json\r\n") : ok(kMetar);
+    slow.delay = std::chrono::milliseconds(100);
+    return slow;
+  });
+  settings.client.requestTimeout = std::chrono::milliseconds(5000);
+  start();
+  constexpr int kQuestions = 3000;
+  constexpr int kAtATime = 50;
+  constexpr size_t kInFlight = 4;  // the program's bound per service
+  const size_t descriptorsBefore = openDescriptors();
+
+  std::atomic<bool> done{false};
+  std::atomic<long> slowestStats{0};
+  std::atomic<int> statsAnswered{0};
+  std::thread stats([&] {
+    while (!done) {
+      const auto begin = std::chrono::steady_clock::now();
+      const std::string answer = ask("{\"req\":\"getStats\",\"data\":{\"statsType\":\"ver\"}}");
+      const long took = static_cast<long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count());
+      if (answer.rfind("{\"status\":\"OK\"", 0) == 0) ++statsAnswered;
+      if (took > slowestStats) slowestStats = took;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+
+  int data = 0;
+  int busy = 0;
+  int other = 0;
+  size_t residentAfterWarmUp = 0;
+  size_t mostDescriptors = 0;
+  for (int first = 0; first < kQuestions; first += kAtATime) {
+    if (first == 10 * kAtATime) residentAfterWarmUp = residentKiB();
+    std::vector<std::unique_ptr<http_test::Connection>> pages;
+    for (int i = first; i < first + kAtATime; ++i) {
+      char code[8];
+      const bool picture = i % 2 == 0;
+      std::snprintf(code, sizeof(code), picture ? "%06X" : "%04X", static_cast<unsigned>(i));
+      pages.push_back(std::make_unique<http_test::Connection>(server.listeningPort()));
+      ASSERT_TRUE(pages.back()->send(http_test::post("/json", question(picture ? "image" : "metar", code))));
+    }
+    mostDescriptors = std::max(mostDescriptors, openDescriptors());
+    for (auto& page : pages) {
+      const std::string body = page->readReply(std::chrono::milliseconds(10000)).body;
+      if (body.rfind("{\"data\":", 0) == 0) {
+        ++data;
+      } else if (body == kBusyReply) {
+        ++busy;
+      } else {
+        ++other;
+        ADD_FAILURE() << body;
+      }
+    }
+  }
+  done = true;
+  stats.join();
+  for (int i = 0; i < 300 && proxy->runningRequests() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  EXPECT_EQ(data + busy, kQuestions);
+  EXPECT_EQ(other, 0);
+  EXPECT_GE(data, 2 * kQuestions / kAtATime);  // both services answered in every round
+  EXPECT_LE(services.mostWaiting(), 2 * kInFlight);
+  EXPECT_EQ(cache.size(), static_cast<size_t>(data));
+  EXPECT_EQ(proxy->runningRequests(), 0u);
+  EXPECT_GT(statsAnswered.load(), 10);
+  EXPECT_LT(slowestStats.load(), 1000);
+  // Each round's connections and no more, each with both its ends in this process: the pages' to
+  // the web server, and the outside ones to the stand-in.
+  EXPECT_LE(mostDescriptors, descriptorsBefore + 2 * kAtATime + 2 * 2 * kInFlight + 16);
+  for (int i = 0; i < 100 && openDescriptors() > descriptorsBefore + 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LE(openDescriptors(), descriptorsBefore + 4);
+  EXPECT_LT(residentKiB(), residentAfterWarmUp + 16 * 1024);
+  std::printf("%d questions: %d answered with data, %d busy; slowest getStats %ld ms; resident %zu KiB after "
+              "warm-up, %zu KiB at the end; at most %zu descriptors (%zu before)\n",
+              kQuestions, data, busy, slowestStats.load(), residentAfterWarmUp, residentKiB(), mostDescriptors,
+              descriptorsBefore);
+}
+
 TEST_F(ApiRequestTest, GzipReplyIsDecodedBeforeItIsAnsweredAndStored) {
   setScript([](const std::string&) { return ok(gzipString(kMetar), "Content-Encoding: gzip\r\n"); });
   start();
@@ -335,8 +508,9 @@ TEST_F(ApiRequestTest, ManyQuestionsWaitingOutsideDoNotHoldUpGetStats) {
     late.held = request.find("m=") != std::string::npos;
     return late;
   });
-  start();
   constexpr int kPages = 40;
+  settings.maxRunningPerService = kPages;
+  start();
   std::vector<std::unique_ptr<http_test::Connection>> pages;
   for (int i = 0; i < kPages; ++i) {
     char code[7];

@@ -17,6 +17,7 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -40,6 +41,7 @@ struct Canned {
   std::string rest;          // when not empty: written 30 ms after `bytes`, in a read of its own
   bool silent = false;       // says nothing, and keeps the connection, until the server goes
   bool held = false;         // waits for release()
+  std::chrono::milliseconds delay{0};  // a slow service: thinks this long before it answers
   bool closeNotify = true;   // TLS: end with a close notification rather than a bare TCP close
 };
 
@@ -154,6 +156,11 @@ class LocalServer {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, timeout, [&] { return received.size() >= count; });
   }
+  // The most requests that were waiting for their answer at one time.
+  size_t mostWaiting() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return peakWaiting;
+  }
   // Held replies go out now.
   void release() {
     boost::asio::post(io, [this] {
@@ -194,10 +201,18 @@ class LocalServer {
       if (canned.silent) {
         server.silentSessions.push_back(self);
       } else if (canned.held) {
-        server.heldReplies.push_back([self, canned] { self->send(canned); });
+        server.heldReplies.push_back([self, canned] { self->reply(canned); });
+      } else if (canned.delay.count() > 0) {
+        pause.expires_after(canned.delay);
+        pause.async_wait([self, canned](boost::system::error_code) { self->reply(canned); });
       } else {
-        send(canned);
+        reply(canned);
       }
+    }
+
+    void reply(const Canned& canned) {
+      server.answered();
+      send(canned);
     }
 
     void send(const Canned& canned) {
@@ -252,9 +267,14 @@ class LocalServer {
       std::lock_guard<std::mutex> lock(mutex);
       received.push_back(request);
       if (context) names.push_back(serverName);
+      peakWaiting = std::max(peakWaiting, ++waiting);
     }
     changed.notify_all();
     return script(request);
+  }
+  void answered() {
+    std::lock_guard<std::mutex> lock(mutex);
+    --waiting;
   }
 
   Script script;
@@ -268,6 +288,8 @@ class LocalServer {
   std::condition_variable changed;
   std::vector<std::string> received;
   std::vector<std::string> names;
+  size_t waiting = 0;
+  size_t peakWaiting = 0;
   std::thread thread;
 };
 

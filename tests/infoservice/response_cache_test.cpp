@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "infoservice/response_cache.h"
 
@@ -83,6 +84,63 @@ TEST_F(ResponseCacheTest, KeysDifferingInCaseAreTwoKeys) {
   putAt(T, "egll", "lower", 600, false);
   EXPECT_EQ(at(T + 1, "EGLL"), "upper");
   EXPECT_EQ(at(T + 1, "egll"), "lower");
+}
+
+// Every distinct question adds an entry: the cache holds a bounded number, and the one neither
+// stored nor found for longest goes first.
+TEST(ResponseCacheBounds, LeastRecentlyUsedGoesWhenEntriesOrBytesRunOut) {
+  struct Step {
+    char op;  // p: put, l: lookup
+    const char* key;
+    const char* text;
+  };
+  struct Case {
+    const char* name;
+    ResponseCacheLimits limits;
+    std::vector<Step> steps;
+    std::vector<const char*> kept;
+    std::vector<const char*> gone;
+  };
+  const std::vector<Case> cases = {
+      {"entries", {3, 1000}, {{'p', "A", "a"}, {'p', "B", "b"}, {'p', "C", "c"}, {'l', "A", ""}, {'p', "D", "d"}},
+       {"A", "C", "D"}, {"B"}},
+      // Key and text count: A and B take 10 bytes each; C's 17 push out the oldest two.
+      {"bytes", {100, 25}, {{'p', "A", "123456789"}, {'p', "B", "123456789"}, {'p', "C", "1234567890123456"}},
+       {"C"}, {"A", "B"}},
+      {"a store refreshes", {2, 1000}, {{'p', "A", "a"}, {'p', "B", "b"}, {'p', "A", "a2"}, {'p', "C", "c"}},
+       {"A", "C"}, {"B"}},
+      {"empty entries count too", {2, 1000}, {{'p', "A", "a"}, {'p', "B", ""}, {'p', "C", ""}}, {}, {"A"}},
+      // Larger than the whole bound: not kept, and the older text of its key goes as well.
+      {"too large", {10, 8}, {{'p', "A", "old"}, {'p', "B", "b"}, {'p', "A", "far too long"}}, {"B"}, {"A"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResponseCache cache([] { return T; }, c.limits);
+    for (const Step& step : c.steps) {
+      if (step.op == 'p') {
+        cache.put(step.key, step.text, 600, false);
+      } else {
+        cache.lookup(step.key);
+      }
+      EXPECT_LE(cache.size(), c.limits.maxEntries);
+      EXPECT_LE(cache.bytes(), c.limits.maxBytes);
+    }
+    for (const char* key : c.kept) EXPECT_NE(cache.lookup(key), "") << key;
+    for (const char* key : c.gone) EXPECT_EQ(cache.lookup(key), "") << key;
+  }
+}
+
+TEST_F(ResponseCacheTest, BytesFollowOverwritesAndPurges) {
+  putAt(T, "EGLL", "12345", 600, false);
+  putAt(T, "KJFK", "1", 21600, true);
+  EXPECT_EQ(cache.bytes(), 4u + 5u + 4u + 1u);
+  putAt(T + 1, "EGLL", "", 600, false);
+  EXPECT_EQ(cache.bytes(), 4u + 4u + 1u);
+  EXPECT_EQ(at(T + 700, "KJFK"), "1");  // EGLL purged, KJFK refreshed
+  EXPECT_EQ(cache.bytes(), 4u + 1u);
+  EXPECT_EQ(at(T + 700 + 21600, "KJFK"), "");
+  EXPECT_EQ(cache.bytes(), 0u);
+  EXPECT_EQ(cache.size(), 0u);
 }
 
 TEST(ResponseCacheThreads, StoreOnOneThreadLookUpOnAnother) {

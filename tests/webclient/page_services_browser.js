@@ -197,11 +197,12 @@ async function main() {
     await page.check('#showMetar');
     await metarReply;
 
-    // A station the weather service does not know: a sentence in place of each text.
+    // A station the weather service does not know (it answers 404): a sentence in place of each
+    // text, not the one for a service that does not answer.
     await page.fill('#airportInput', 'egll');
     await page.press('#airportInput', 'Tab');
     await waitUntil(page, 'the failed look-ups said in words', () => ['metar', 'taf'].every((kind) =>
-      document.getElementById(kind + 'Line').textContent === kind.toUpperCase() + ' EGLL not available: no answer from the weather service'),
+      document.getElementById(kind + 'Line').textContent === kind.toUpperCase() + ' EGLL not available: the weather service has no report for EGLL'),
     null, 10000);
     await page.uncheck('#showMetar');
     await page.uncheck('#showTaf');

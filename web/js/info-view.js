@@ -250,7 +250,11 @@
       span.dataset.tip = code + ' …';
       this.rpc.request('api', { api: 'airport', q: code.toUpperCase() })
         .then((answer) => airportText(answer.data))
-        .catch((e) => e.message)
+        .catch((e) => {
+          if (!root.VelkaroRpc.isBusy(e)) return e.message;
+          this.airports.delete(code); // asked again when the pointer comes back
+          return root.VelkaroRpc.BUSY_TEXT;
+        })
         .then((text) => {
           this.airports.set(code, code + ': ' + text);
           span.dataset.tip = code + ': ' + text;

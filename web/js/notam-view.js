@@ -3,14 +3,21 @@
   'use strict';
   const { $, el, getCookie, setCookie } = root.VelkaroUi;
   const { splitMetar, parseNotams } = root.VelkaroApp;
+  const { isBusy, BUSY_TEXT } = root.VelkaroRpc;
 
   const unescapeLines = (text) => String(text === undefined || text === null ? '' : text).split('\\n').join('\n');
 
-  // A failed look-up as a sentence for the user: a service that could not be reached, or the
-  // program's own reason.
-  function unavailable(error, service) {
+  // A failed look-up as a sentence for the user: the service answered with a code (404: it has
+  // nothing for that airport), it could not be reached, or the program's own reason.
+  function unavailable(error, service, code) {
+    if (isBusy(error)) return BUSY_TEXT;
     const reason = String((error && error.message) || error || '').replace(/^Error:\s*/, '');
-    if (/resolve host|connect|timed out|read error|write error|truncated|response code/i.test(reason)) {
+    const replied = /^HTTP response code: (\d+)/.exec(reason);
+    if (replied) {
+      return replied[1] === '404' ? 'not available: ' + service + ' has no report for ' + code
+        : 'not available: ' + service + ' answered with code ' + replied[1];
+    }
+    if (/resolve host|connect|timed out|read error|write error|truncated/i.test(reason)) {
       return 'not available: no answer from ' + service;
     }
     return 'not available' + (reason ? ': ' + reason : '');
@@ -56,7 +63,7 @@
         .then((answer) => this.show(code, answer.data))
         .catch((e) => {
           this.status.textContent = '';
-          this.result.replaceChildren(el('p', { class: 'error-text', text: 'NOTAMs of ' + (code || '(no airport)') + ': ' + e.message }));
+          this.result.replaceChildren(el('p', { class: 'error-text', text: 'NOTAMs of ' + (code || '(no airport)') + ': ' + (isBusy(e) ? BUSY_TEXT : e.message) }));
         });
     }
 
@@ -141,7 +148,7 @@
         })
         .catch((e) => {
           this.raw = '';
-          this.showText(line, 'METAR ' + code, unavailable(e, 'the weather service'));
+          this.showText(line, 'METAR ' + code, unavailable(e, 'the weather service', code));
         });
     }
 
@@ -165,7 +172,7 @@
           line.replaceChildren(el('b', { text: 'TAF ' + code }), ' ', text ? text.slice(1).join(' ') : rows[0].join(' '),
             el('table', { class: 'taf-rows' }, rows.map((r) => el('tr', {}, r.map((c, i) => el(i ? 'td' : 'th', { text: c }))))));
         })
-        .catch((e) => this.showText(line, 'TAF ' + code, unavailable(e, 'the weather service')));
+        .catch((e) => this.showText(line, 'TAF ' + code, unavailable(e, 'the weather service', code)));
     }
 
     showText(line, label, text) {
@@ -183,5 +190,5 @@
     }
   }
 
-  root.VelkaroNotamView = { NotamView, WeatherView, tafRows };
+  root.VelkaroNotamView = { NotamView, WeatherView, tafRows, unavailable };
 })(self);

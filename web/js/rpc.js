@@ -4,6 +4,15 @@
   'use strict';
 
   const TIMEOUT_MS = 15000; // a hung request must not stall its poller for ever
+  // The program gives an outside request 20 s: the page waits longer, so that its answer, or the
+  // program's own error, still finds the page waiting.
+  const API_TIMEOUT_MS = 25000;
+
+  const timeoutFor = (name) => (name === 'api' ? API_TIMEOUT_MS : TIMEOUT_MS);
+
+  // The program's answer to an "api" question while the service has too many open.
+  const isBusy = (error) => /^(Error: )?Busy\b/.test(String((error && error.message) || error || ''));
+  const BUSY_TEXT = 'busy, try again';
 
   class RequestError extends Error {}
 
@@ -45,7 +54,7 @@
       let timer;
       try {
         const abort = typeof AbortController === 'function' ? new AbortController() : null;
-        if (abort) timer = setTimeout(() => abort.abort(), TIMEOUT_MS);
+        if (abort) timer = setTimeout(() => abort.abort(), timeoutFor(name));
         const response = await fetchFn(url, {
           method: 'POST',
           headers: { 'Content-Type': 'application/json' },
@@ -77,7 +86,7 @@
     return { request };
   }
 
-  const api = { createRpc, ErrorRecorder, RequestError, answerError };
+  const api = { createRpc, ErrorRecorder, RequestError, answerError, timeoutFor, isBusy, BUSY_TEXT };
   if (typeof module === 'object' && module.exports) module.exports = api;
   else root.VelkaroRpc = api;
 })(typeof self !== 'undefined' ? self : this);
