@@ -39,7 +39,8 @@ void SdrAirspyDecoder::stop() {
 }
 
 void SdrAirspyDecoder::process(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize) {
-  if (!core || from == to || ringSize == 0) return;
+  // An index outside the ring would never meet `to`, or read past the caller's buffer.
+  if (!core || !samples || from >= ringSize || to >= ringSize || from == to) return;
   std::vector<uint16_t> block;
   block.reserve(from < to ? to - from : ringSize - from + to);
   for (uint32_t i = from; i != to; i = i + 1 == ringSize ? 0 : i + 1) block.push_back(static_cast<uint16_t>(samples[i]));

@@ -22,7 +22,9 @@ class SdrAirspyDecoder : public SdrDecoder {
   SdrAirspyDecoder(Application& owner, uint32_t decimation, uint32_t fecBits, uint32_t workers, bool packing);
   ~SdrAirspyDecoder() override;
 
-  // Copies the low 16 bits of each value and demodulates them as one block.
+  // Copies the low 16 bits of each value and demodulates them as one block; no source of ours
+  // calls it (the receiver's callback feeds the demodulator directly). Indices outside the ring
+  // are refused.
   void process(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize) override;
   // Throws AirspyDecoderError when the owner's input is not an Airspy receiver.
   void start() override;

@@ -7,6 +7,7 @@
 #include "sdr/device_list.h"
 
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -140,11 +141,21 @@ void SdrAirspyDevice::watchStreaming() {
   while (!watchWake.wait_for(lock, watchInterval, [this] { return watchEnd; })) {
     if (receiver->isStreaming()) continue;
     lock.unlock();
-    logError("AirSpy receiver stopped streaming");
-    owner.setExitStatus(1);
-    owner.stop();
+    endRun("AirSpy receiver stopped streaming");
     return;
   }
+}
+
+void SdrAirspyDevice::endRun(const char* why, const char* detail) {
+  // A failed callback also stops the streaming that the watchdog then sees: one cause, one line.
+  if (runEnded.exchange(true)) return;
+  owner.setExitStatus(1);
+  try {
+    logError(std::string(why) + detail);
+  } catch (...) {
+    // Out of memory for the line: the exit status still tells.
+  }
+  owner.stop();
 }
 
 void SdrAirspyDevice::endWatch() {
@@ -196,6 +207,14 @@ int SdrAirspyDevice::handlerRx(airspy_transfer* transfer) {
   }
   if (transfer->dropped_samples != 0) demodulator->addDroppedSamples(transfer->dropped_samples);
   if (transfer->samples == nullptr || transfer->sample_count <= 0) return 0;
-  demodulator->processBlock(transfer->samples, static_cast<uint32_t>(transfer->sample_count));
+  try {
+    demodulator->processBlock(transfer->samples, static_cast<uint32_t>(transfer->sample_count));
+  } catch (const std::exception& e) {
+    device->endRun("AirSpy sample callback failed: ", e.what());
+    return -1;
+  } catch (...) {
+    device->endRun("AirSpy sample callback failed");
+    return -1;
+  }
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "sdr/airspy_driver.h"
 #include "sdr/sdr_device.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -39,7 +40,8 @@ class SdrAirspyDevice : public SdrDevice {
   uint32_t chosenSampleRate() const { return static_cast<uint32_t>(sampleRate); }
   AirspyReceiver& airspyReceiver() { return *receiver; }
 
-  // The library's sample callback; context is the device.
+  // The library's sample callback; context is the device. Nothing it throws leaves it: the
+  // library's thread would take the process down with it.
   static int handlerRx(airspy_transfer* transfer);
 
  private:
@@ -48,6 +50,8 @@ class SdrAirspyDevice : public SdrDevice {
   // calls nothing more: without this the run would go on with no input for ever.
   void watchStreaming();
   void endWatch();
+  // Logs why the input is lost and ends the run with status 1; from any thread, logged once.
+  void endRun(const char* why, const char* detail = "");
 
   Application& owner;
   uint32_t factor = 0;
@@ -59,6 +63,7 @@ class SdrAirspyDevice : public SdrDevice {
   std::mutex watchMutex;
   std::condition_variable watchWake;
   bool watchEnd = false;
+  std::atomic<bool> runEnded{false};
 };
 
 // Opens the receiver chosen by the options "airspy-sn" or "airspy" through driver and configures

@@ -5,14 +5,17 @@
 #include "sdr/device_list.h"
 #include "sdr/fixed_factor_device.h"
 
+#include "sdr/airspy_signal.h"
 #include "sdr/fake_airspy_driver.h"
 #include "sdr/sample_sink.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <thread>
+#include <new>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -262,6 +265,38 @@ TEST(AirspyStreaming, AReceiverThatStopsStreamingEndsTheRun) {
   EXPECT_EQ(f.state.count("close"), 1);
 }
 
+// The callback runs on the library's thread: what the demodulator or the frame pipeline behind it
+// throws there took the process down. It ends the run with status 1 instead, as a lost receiver does.
+TEST(AirspyStreaming, AFailureInsideTheCallbackEndsTheRun) {
+  struct Case {
+    std::function<void()> fail;
+    std::string line;
+  };
+  const Case cases[] = {
+      {[] { throw std::bad_alloc(); }, "ERROR    AirSpy sample callback failed: std::bad_alloc"},
+      {[] { throw std::runtime_error("queue full"); }, "ERROR    AirSpy sample callback failed: queue full"},
+      {[] { throw 7; }, "ERROR    AirSpy sample callback failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Fixture f;
+    f.app.start(f.open());
+    auto* decoder = dynamic_cast<SdrAirspyDecoder*>(f.app.decoder.get());
+    ASSERT_NE(decoder, nullptr);
+    decoder->setFrameOutput([&c](const uint8_t*, uint32_t, uint64_t, uint8_t) { c.fail(); });
+    std::thread io([&] { f.app.ioService->run(); });
+    const uint32_t p = 10;  // 20 MS/s
+    const std::vector<airspy_test::Placed> frames = {{airspy_test::df17(0x4840D6), 1000, 60}};
+    f.state.deliver(airspy_test::synthesize(airspy_test::endOfWindow(1000, p) + 100 * p, p, frames));
+    io.join();  // returns once the stop step has run
+    EXPECT_EQ(f.state.lastCallbackResult(), -1);
+    EXPECT_EQ(f.app.exitStatus(), 1);
+    EXPECT_EQ(f.log.count(c.line), 1u);
+    EXPECT_FALSE(f.log.hasPrefix("ERROR    AirSpy receiver stopped streaming"));  // one cause, one line
+    EXPECT_EQ(f.state.count("close"), 1);
+  }
+}
+
 TEST(AirspyStreaming, StartFailureNamesTheCall) {
   Fixture f;
   f.state.results["startRx"] = AIRSPY_ERROR_LIBUSB;
@@ -306,6 +341,35 @@ TEST(AirspyDecoderStart, WorkersFollowThePhaseCountAndOtherInputsAreRefused) {
   } catch (const AirspyDecoderError& e) {
     EXPECT_STREQ(e.what(), "start(): device attached is not an Airspy device");
   }
+}
+
+// No source calls the block entry, but a ring index outside the ring looped for ever.
+TEST(AirspyDecoderProcess, DemodulatesTheRingAndRefusesIndicesOutsideIt) {
+  Fixture f;
+  f.app.start(f.open());
+  auto* decoder = dynamic_cast<SdrAirspyDecoder*>(f.app.decoder.get());
+  ASSERT_NE(decoder, nullptr);
+  std::vector<uint8_t> seen;
+  decoder->setFrameOutput([&](const uint8_t* bytes, uint32_t length, uint64_t, uint8_t) {
+    seen.assign(bytes, bytes + length);
+  });
+  const uint32_t p = 10;
+  const auto frame = airspy_test::df17(0x4840D6);
+  const auto samples = airspy_test::synthesize(airspy_test::endOfWindow(1000, p) + 100 * p, p, {{frame, 1000, 60}});
+  const uint32_t ringSize = static_cast<uint32_t>(samples.size()) + 1;
+  std::vector<uint32_t> ring(samples.begin(), samples.end());
+  ring.push_back(0xFFFF0000u);  // the high bits are dropped; the last slot is never read
+  for (const auto& [from, to] : std::vector<std::pair<uint32_t, uint32_t>>{
+           {ringSize, 0}, {0, ringSize}, {ringSize + 5, 3}, {7, 7}}) {
+    SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(to));
+    decoder->process(ring.data(), from, to, ringSize);
+  }
+  decoder->process(ring.data(), 1, 0, 0);
+  EXPECT_TRUE(seen.empty());
+  decoder->process(ring.data(), 0, ringSize - 1, ringSize);
+  EXPECT_EQ(seen, std::vector<uint8_t>(frame.begin(), frame.end()));
+  f.app.stop();
+  decoder->process(ring.data(), 0, ringSize - 1, ringSize);  // after stop: nothing to run on
 }
 
 TEST(AirspySignalByte, GrowsWithPowerFrom12To255) {
