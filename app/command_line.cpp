@@ -70,6 +70,11 @@ struct Port {
 struct FiniteFloat {
   float value;
 };
+// The Airspy worker, decimation, FEC and linearity counts: stored in 8 bits, where 257 workers
+// would quietly run as 1.
+struct Count {
+  uint8_t value;
+};
 
 [[noreturn]] void refuseValue(const std::string& text, const char* why) {
   po::error_with_option_name error(std::string("the argument ('%value%') for option '%canonical_option%' ") + why);
@@ -110,6 +115,13 @@ void validate(boost::any& v, const std::vector<std::string>& values, Port*, int)
   v = Port{port};
 }
 
+void validate(boost::any& v, const std::vector<std::string>& values, Count*, int) {
+  po::validators::check_first_occurrence(v);
+  const uint16_t count = readUnsigned<uint16_t>(values);
+  if (count > 255) refuseValue(values.front(), "is not a count (0 to 255)");
+  v = Count{static_cast<uint8_t>(count)};
+}
+
 void validate(boost::any& v, const std::vector<std::string>& values, FiniteFloat*, int) {
   po::validators::check_first_occurrence(v);
   const std::string& text = po::validators::get_single_string(values);
@@ -136,15 +148,15 @@ po::options_description optionTable() {
     ("freq-correction", po::value<int32_t>(), "Set RTL frequency correction, ppm (default: 0)")
     ("airspy", "Select AirSpy device")
     ("airspy-sn", po::value<std::string>(), "Select AirSpy device by serial number")
-    ("airspy-lna", po::value<Unsigned<uint32_t>>(), "Set LNA gain in AirSpy Receiver chip (default: 15)")
-    ("airspy-mixer", po::value<Unsigned<uint32_t>>(), "Set Mixer gain in AirSpy Receiver chip (default: 15)")
+    ("airspy-lna", po::value<Unsigned<uint32_t>>(), "Set LNA gain in AirSpy Receiver chip (default: 14)")
+    ("airspy-mixer", po::value<Unsigned<uint32_t>>(), "Set Mixer gain in AirSpy Receiver chip (default: 12)")
     ("airspy-sr", po::value<Unsigned<uint32_t>>(), "Set AirSpy sample rate (default: max available)\n Example: 4, 6, 10")
     ("airspy-rfbias", "Enable AirSpy RF Bias (default: off)")
     ("airspy-if", po::value<Unsigned<uint32_t>>(), "Set IF gain in AirSpy Receiver chip (default: 13)")
-    ("airspy-workers", po::value<Unsigned<uint16_t>>(), "Set Airspy decoding worker threads (default: 1)")
-    ("airspy-decimation", po::value<Unsigned<uint16_t>>(), "Set Airspy decoding decimation factor (default: 1)")
-    ("airspy-fecbits", po::value<Unsigned<uint16_t>>(), "Forward Error Correction (FEC) bits (0..2) (default: 1)")
-    ("airspy-linearity", po::value<Unsigned<uint16_t>>(), "Select Airspy linearity gains (0..21)")
+    ("airspy-workers", po::value<Count>(), "Set Airspy decoding worker threads (default: 1)")
+    ("airspy-decimation", po::value<Count>(), "Set Airspy decoding decimation factor (default: 1)")
+    ("airspy-fecbits", po::value<Count>(), "Forward Error Correction (FEC) bits (0..2) (default: 1)")
+    ("airspy-linearity", po::value<Count>(), "Select Airspy linearity gains (0..21)")
     ("airspy-crc-valid", "Select only CRC valid frames (default: off)")
     ("disable-correction", "Disable correction of corrupted signals (Default: on)")
     ("input-file", po::value<std::string>(), "Set input filename with I/Q signals\nFormat: type:filename (type: rtl,airspy10,airspy6)")
@@ -229,11 +241,28 @@ bool copyChecked(const po::variables_map& vm, const char* name, T& field) {
 bool copyNumber(const po::variables_map& vm, const char* name, uint32_t& field) {
   return copyChecked<Unsigned<uint32_t>>(vm, name, field);
 }
-bool copyNumber(const po::variables_map& vm, const char* name, uint16_t& field) {
-  return copyChecked<Unsigned<uint16_t>>(vm, name, field);
-}
 bool copyPort(const po::variables_map& vm, const char* name, uint32_t& field) {
   return copyChecked<Port>(vm, name, field);
+}
+
+// Options whose component exists only with another option: given alone they do nothing, and say so.
+void reportDroppedOptions(const po::variables_map& vm, const Config& config) {
+  struct Needs {
+    const char* option;
+    const char* needed;
+  };
+  static const Needs needs[] = {
+      {"google-key", "web"}, {"web-auth", "web"}, {"disable-web-log", "web"}, {"silhouettes", "web"},
+      {"pictures", "web"},   {"db", "web"},       {"frdb", "web"},            {"nmea-logfile", "nmea"},
+      {"metric", "web"},
+  };
+  // A web port of 0 is the web interface off.
+  const auto inUse = [&](const std::string& name) { return name == "web" ? config.webPort != 0 : vm.count(name) > 0; };
+  for (const Needs& n : needs) {
+    if (vm.count(n.option) && !inUse(n.needed)) {
+      logError(std::string("--") + n.option + " command line option used only with --" + n.needed + " - ignored");
+    }
+  }
 }
 
 // The checks in their fixed order; a failed check logs its reason and asks to stop.
@@ -263,15 +292,14 @@ int copyOptions(const po::variables_map& vm, Config& config) {
       logError("Gains was selected manually");
       return kCommandLineError;
     }
-    config.airspyLinearity = static_cast<uint8_t>(vm["airspy-linearity"].as<Unsigned<uint16_t>>().value);
+    copyChecked<Count>(vm, "airspy-linearity", config.airspyLinearity);
   }
 
-  uint16_t small = 0;
-  if (copyNumber(vm, "airspy-workers", small)) config.airspyWorkers = static_cast<uint8_t>(small);
-  if (copyNumber(vm, "airspy-decimation", small)) config.airspyDecimation = static_cast<uint8_t>(small);
+  copyChecked<Count>(vm, "airspy-workers", config.airspyWorkers);
+  copyChecked<Count>(vm, "airspy-decimation", config.airspyDecimation);
   config.airspyPacking = vm.count("airspy-packing") > 0;
   config.airspyCrcValidOnly = vm.count("airspy-crc-valid") > 0;
-  if (copyNumber(vm, "airspy-fecbits", small)) config.airspyFecBits = static_cast<uint8_t>(small);
+  copyChecked<Count>(vm, "airspy-fecbits", config.airspyFecBits);
   copyNumber(vm, "airspy-sr", config.airspySampleRate);
   config.airspyRfBias = vm.count("airspy-rfbias") > 0;
 
@@ -408,6 +436,7 @@ int copyOptions(const po::variables_map& vm, Config& config) {
       config.additionalPoints.push_back(point);
     }
   }
+  reportDroppedOptions(vm, config);
   return kCommandLineGoOn;
 }
 

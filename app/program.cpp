@@ -91,9 +91,6 @@ int runProgram(int argc, char* argv[], const InfoServiceSettings& services) {
   }
 
   raiseDescriptorLimit();
-  if (config.webPort == 0 && (!config.baseStationDbPath.empty() || !config.flightRouteDbPath.empty())) {
-    logError("--db and --frdb command line options used only with --web - ignored");
-  }
 
   std::unique_ptr<SdrDevice> input;
   try {

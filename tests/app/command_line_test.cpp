@@ -103,14 +103,14 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
       {{"--airspy-sn", "12a"}, error, "ERROR    Can't parse AirSpy serial number", {}},
       // gains and linearity
       {{"--airspy-lna", "10", "--airspy-linearity", "15"}, error, "ERROR    Gains was selected manually", {}},
-      {{"--airspy-linearity", "300"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyLinearity, 44); }},
+      {{"--airspy-linearity", "21"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyLinearity, 21); }},
       {{"--airspy-if", "7"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.airspyIfGain, 7u);
          EXPECT_EQ(c.airspyLnaGain, 14u);
          EXPECT_EQ(c.airspyMixerGain, 12u);
          EXPECT_EQ(c.airspyLinearity, 255);
        }},
-      {{"--airspy-workers", "258", "--airspy-decimation", "3", "--airspy-fecbits", "2", "--airspy-packing",
+      {{"--airspy-workers", "2", "--airspy-decimation", "3", "--airspy-fecbits", "2", "--airspy-packing",
         "--airspy-crc-valid", "--airspy-sr", "10", "--airspy-rfbias"},
        goOn, "", [](const Config& c) {
          EXPECT_EQ(c.airspyWorkers, 2);
@@ -148,12 +148,12 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_EQ(c.webPort, 8080u);
        }},
       {{"--flight-expire", "60"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.flightExpireTime, 60u); }},
-      {{"--silhouettes", "/srv/sil/", "--pictures", "/"}, goOn, "", [](const Config& c) {
+      {{"--silhouettes", "/srv/sil/", "--pictures", "/", "--web", "8080"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.silhouettesDir, "/srv/sil");
          EXPECT_EQ(c.picturesDir, "/");
        }},
       {{"--silhouettes", "a//", "--db", "base.sqb", "--frdb", "routes.sqb", "--google-key", "K",
-        "--disable-web-log", "--metric"},
+        "--disable-web-log", "--metric", "--web", "8080"},
        goOn, "", [](const Config& c) {
          EXPECT_EQ(c.silhouettesDir, "a/");
          EXPECT_EQ(c.baseStationDbPath, "base.sqb");
@@ -220,12 +220,13 @@ TEST(CommandLine, ChecksMessagesOutcomesAndStoredValues) {
          EXPECT_EQ(c.nmeaIcao, 0x4CA2D1u);
          EXPECT_EQ(c.nmeaBaudRate, 4800);
        }},
-      {{"--nmea-logfile", "/tmp/n.log"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.nmeaLogPath, ""); }},
+      {{"--nmea-logfile", "/tmp/n.log"}, goOn, "ERROR    --nmea-logfile command line option used only with --nmea - ignored",
+       [](const Config& c) { EXPECT_EQ(c.nmeaLogPath, ""); }},
       {{"--nmea", "0:/dev/ttyS0:4800"}, error, "ERROR    Incorrect ICAO address 0", {}},
       {{"--nmea", "4CA2D1:/dev/ttyS0:fast"}, error, "ERROR    Incorrect BaudRate value fast", {}},
       {{"--nmea", "4CA2D1:/dev/ttyS0"}, error, "ERROR    Invalid --nmea option format", {}},
       // web authentication
-      {{"--web-auth", "user:secret"}, goOn, "", [](const Config& c) {
+      {{"--web-auth", "user:secret", "--web", "8080"}, goOn, "", [](const Config& c) {
          EXPECT_EQ(c.webUser, "user");
          EXPECT_EQ(c.webPassword, "secret");
        }},
@@ -310,6 +311,16 @@ TEST(CommandLine, HelpPrintsBannerAndOptionsAndCopiesNothing) {
     EXPECT_EQ(r.printed.rfind("Velkaro v.20170127\nProgram options:\n", 0), 0u);
     EXPECT_EQ(r.printed.substr(r.printed.size() - 2), "\n\n");
   }
+  // The help states the defaults the receiver is really set to (read with its line wraps undone).
+  std::string words;
+  std::istringstream in(parse({"--help"}).printed);
+  for (std::string word; in >> word;) words += word + " ";
+  EXPECT_EQ(words.find("(default: 15)"), std::string::npos);
+  for (const char* gain : {"Set LNA gain in AirSpy Receiver chip (default: 14)",
+                           "Set Mixer gain in AirSpy Receiver chip (default: 12)",
+                           "Set IF gain in AirSpy Receiver chip (default: 13)"}) {
+    EXPECT_NE(words.find(gain), std::string::npos) << gain;
+  }
   const std::string help = parse({"--help"}).printed;
   // Every option is listed, in the declared order.
   const char* order[] = {"--help", "--device-list", "--device-index", "--gain", "--airspy-sn", "--airspy-if",
@@ -376,7 +387,7 @@ TEST(CommandLine, ArgumentHoldingAMessageMarkerIsRefusedAndEnds) {
        "ERROR    Parse command line option '--%canonical_option%' or its value is not valid", {}},
       {{"--beast", "%value%"}, error, "ERROR    Parse command line option '--beast' or its value is not valid", {}},
       // A "%" where nothing is refused changes nothing.
-      {{"--db", "/data/100%value%.db"}, goOn, "",
+      {{"--db", "/data/100%value%.db", "--web", "8080"}, goOn, "",
        [](const Config& c) { EXPECT_EQ(c.baseStationDbPath, "/data/100%value%.db"); }},
   };
   expectCases(cases);
@@ -390,9 +401,80 @@ TEST(CommandLine, SixteenBitOptionsReadTheirRangeOnly) {
        "ERROR    Parse command line the argument ('3-65535') for option '--airspy-workers' is invalid", {}},
       {{"--airspy-fecbits", "65536"}, error,
        "ERROR    Parse command line the argument ('65536') for option '--airspy-fecbits' is invalid", {}},
-      {{"--airspy-decimation", "65535"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyDecimation, 255); }},
+      {{"--airspy-decimation", "255"}, goOn, "", [](const Config& c) { EXPECT_EQ(c.airspyDecimation, 255); }},
   };
   expectCases(cases);
+}
+
+// The Airspy counts live in 8 bits: 257 workers ran as 1 and 256 as none. Above 255 the value is
+// refused, naming the option.
+TEST(CommandLine, AirspyCountsAbove255AreRefused) {
+  struct Count {
+    const char* option;
+    uint8_t Config::*field;
+  };
+  const Count counts[] = {{"--airspy-workers", &Config::airspyWorkers},
+                          {"--airspy-decimation", &Config::airspyDecimation},
+                          {"--airspy-fecbits", &Config::airspyFecBits},
+                          {"--airspy-linearity", &Config::airspyLinearity}};
+  for (const Count& count : counts) {
+    for (const char* value : {"0", "255"}) {
+      SCOPED_TRACE(std::string(count.option) + " " + value);
+      const ParseResult r = parse({count.option, value});
+      EXPECT_EQ(r.status, goOn);
+      EXPECT_EQ(r.config.*count.field, std::stoi(value));
+    }
+    for (const char* value : {"256", "257", "65535"}) {
+      SCOPED_TRACE(std::string(count.option) + " " + value);
+      const ParseResult r = parse({count.option, value});
+      EXPECT_EQ(r.status, error);
+      ASSERT_EQ(r.logged.size(), 1u);
+      EXPECT_EQ(r.logged[0], std::string("ERROR    Parse command line the argument ('") + value + "') for option '" +
+                                 count.option + "' is not a count (0 to 255)");
+    }
+  }
+}
+
+// Options whose component exists only with another option were taken and then did nothing.
+TEST(CommandLine, OptionsWithoutTheOptionTheyNeedAreReported) {
+  const std::vector<std::string> webOnly = {"--google-key", "K", "--web-auth", "u:p", "--disable-web-log",
+                                            "--silhouettes", "/s", "--pictures", "/p", "--db", "b.sqb",
+                                            "--frdb", "r.sqb", "--metric"};
+  std::vector<std::string> webOnlyLines;
+  for (const char* option :
+       {"google-key", "web-auth", "disable-web-log", "silhouettes", "pictures", "db", "frdb", "metric"}) {
+    webOnlyLines.push_back(std::string("ERROR    --") + option + " command line option used only with --web - ignored");
+  }
+  const auto plus = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string nmea = "4CA2D1:/dev/ttyS0:4800";
+  const std::string nmeaLogLine = "ERROR    --nmea-logfile command line option used only with --nmea - ignored";
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> errors;
+  };
+  const Case cases[] = {
+      {webOnly, webOnlyLines},
+      {plus(webOnly, {"--web", "0"}), webOnlyLines},  // port 0 is the web interface off
+      {plus(webOnly, {"--web", "8080"}), {}},
+      {{"--nmea-logfile", "/tmp/n.log"}, {nmeaLogLine}},
+      {{"--nmea-logfile", "/tmp/n.log", "--nmea", nmea}, {}},
+      {{"--metric", "--nmea-logfile", "/tmp/n.log", "--web", "1"}, {nmeaLogLine}},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const ParseResult r = parse(c.args);
+    EXPECT_EQ(r.status, goOn);
+    std::vector<std::string> errors;
+    for (const auto& line : r.logged) {
+      if (line.rfind("ERROR", 0) == 0) errors.push_back(line);
+    }
+    EXPECT_EQ(errors, c.errors);
+  }
 }
 
 }  // namespace

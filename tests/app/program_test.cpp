@@ -31,6 +31,8 @@ TEST(Program, ExitStatuses) {
       {{"--location", "nan:nan"}, 2, "ERROR    Invalid --location coordinates nan:nan"},
       {{"--web-auth", "nopassword"}, 2, "ERROR    Invalid --web-auth option format"},
       {{"--input-file", "wav:x"}, 2, "ERROR    Can't parse --input-file parameters"},
+      {{"--airspy-workers", "257"}, 2,
+       "ERROR    Parse command line the argument ('257') for option '--airspy-workers' is not a count (0 to 255)"},
       {{"--input-file", "rtl:/nonexistent/velkaro.iq"}, 1, "INFO     Closed successfully"},
       {{"--input-file", "rtl:/"}, 1, "INFO     Closed successfully"},
       {{"--device-index", "7"}, 1, "ERROR    Can't open device: "},

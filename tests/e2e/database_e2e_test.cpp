@@ -157,7 +157,7 @@ TEST_F(DatabaseEndToEnd, DatabasesWithoutTheWebPageAreRefusedAloud) {
   EXPECT_EQ(r.status, 0);
   const auto log = logTexts(r.output);
   EXPECT_NE(std::find(log.begin(), log.end(),
-                      "ERROR    --db and --frdb command line options used only with --web - ignored"),
+                      "ERROR    --db command line option used only with --web - ignored"),
             log.end())
       << r.output;
   EXPECT_EQ(dbtest::query(baseStation, "SELECT COUNT(*) FROM Sessions;"), "0");
