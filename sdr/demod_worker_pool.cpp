@@ -64,6 +64,12 @@ void DemodWorkerPool::runTasks(const DemodPoolTask* tasks, uint32_t taskCount) {
     pollUntil(batchPoll, [this] { return batchFinished.load(std::memory_order_relaxed); });
     acquire(held);
     workDone.wait(held, [&] { return done >= batch || quit; });
+    if (failure) {
+      std::exception_ptr thrown;
+      std::swap(thrown, failure);
+      held.unlock();
+      std::rethrow_exception(thrown);
+    }
     if (quit) return;
     tasks += batch;
     taskCount -= batch;
@@ -100,8 +106,14 @@ void DemodWorkerPool::workerThread() {
     const DemodPoolTask task = taskList[--pending];
     if (pending == 0) workPosted.store(false, std::memory_order_relaxed);
     held.unlock();
-    task.function(task.argument);
+    std::exception_ptr thrown;
+    try {
+      task.function(task.argument);
+    } catch (...) {
+      thrown = std::current_exception();
+    }
     acquire(held);
+    if (thrown && !failure) failure = thrown;
     // Only the last task of a batch can end the submitter's wait; waking it for every task
     // would cost a futex round trip each.
     if (++done == batchSize) {

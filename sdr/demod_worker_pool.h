@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,7 +28,9 @@ class DemodWorkerPool {
 
   // Runs the batch and returns when all of it has run, or at once after shutdown. The array
   // stays the caller's; it is only read. Batches above maxBatch tasks run as several batches.
-  // A pool without threads runs the tasks on the calling thread.
+  // A pool without threads runs the tasks on the calling thread. What a task throws is thrown
+  // again here, on the calling thread, once the batch has finished (the first of them, when
+  // several throw): a worker thread has nobody to hand it to.
   void runTasks(const DemodPoolTask* tasks, uint32_t count);
   // Quits, wakes every thread and a waiting runTasks, joins the threads. A task that has
   // started runs to its end; no further task is started. Idempotent.
@@ -49,6 +52,7 @@ class DemodWorkerPool {
   uint32_t done = 0;     // tasks of the current batch that have finished
   uint32_t pending = 0;  // tasks of the current batch not yet taken
   bool quit = false;
+  std::exception_ptr failure;  // the first exception of the current batch
   // Hints for polling without the lock; the decisions are still made under it.
   std::atomic<bool> workPosted{false};     // a batch has tasks not yet taken
   std::atomic<bool> batchFinished{false};  // the last task of the batch has finished

@@ -117,3 +117,25 @@ TEST(DemodWorkerPool, ShutdownReleasesAWaitingRunTasks) {
   pool.runTasks(tasks, 3);  // after shutdown: returns without running anything
   EXPECT_EQ(gate.runs.load(), 1);
 }
+
+// A task that throws on a worker (memory exhausted, say) must not end the process there: the
+// batch still finishes, the caller gets the exception, and the pool takes the next batch.
+TEST(DemodWorkerPool, WhatATaskThrowsReachesTheCallerAfterTheBatch) {
+  const auto throwing = [](void*) { throw std::bad_alloc(); };
+  for (uint32_t threads : {0u, 1u, 3u}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    DemodWorkerPool pool(threads);
+    std::vector<Counted> counted(6);
+    std::vector<DemodPoolTask> tasks;
+    for (Counted& entry : counted) tasks.push_back({countRun, &entry});
+    std::vector<DemodPoolTask> failing = tasks;
+    failing[1] = {throwing, nullptr};
+    failing[4] = {throwing, nullptr};
+    EXPECT_THROW(pool.runTasks(failing.data(), 6), std::bad_alloc);
+    if (threads > 0) {
+      for (size_t i : {0u, 2u, 3u, 5u}) EXPECT_EQ(counted[i].runs.load(), 1) << "task " << i;
+    }
+    pool.runTasks(tasks.data(), 6);
+    for (size_t i : {1u, 4u}) EXPECT_EQ(counted[i].runs.load(), 1) << "task " << i;
+  }
+}
