@@ -123,13 +123,16 @@ void writeNmeaSentences(Application& app, double latitude, double longitude, dou
 
 void writeNmeaSentences(Application& app, const boost::posix_time::ptime& utc, double latitude, double longitude,
                         double speed, double track, double altitude) {
+  // The line gets the four as one write: it keeps or drops a set whole, never a part of it.
+  std::string set;
   for (const std::string& sentence : buildNmeaSentences(utc, latitude, longitude, speed, track, altitude)) {
     logDebug(sentence);
     if (app.nmeaLogFile && app.nmeaLogFile->isOpen()) writeNmeaLogLine(*app.nmeaLogFile, sentence);
     const std::string line = sentence + "\r\n";
-    if (app.serialServer) app.serialServer->write(line);
+    set += line;
     if (app.statistics) app.statistics->addCounter(OUTPUT_BYTES, line.size());
   }
+  if (app.serialServer) app.serialServer->write(set);
 }
 
 void NmeaLogFile::open() {

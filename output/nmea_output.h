@@ -48,8 +48,8 @@ std::string formatNmeaCoordinate(int width, double value);
 std::vector<std::string> buildNmeaSentences(const boost::posix_time::ptime& utc, double latitude, double longitude,
                                             double speed, double track, double altitude);
 
-// Builds the sentences at the host's UTC time and hands each to the log, the log file, the
-// serial line and the output byte count.
+// Builds the sentences at the host's UTC time and hands each to the log, the log file and the
+// output byte count, and the four together, as one set, to the serial line.
 void writeNmeaSentences(Application& app, double latitude, double longitude, double speed, double track,
                         double altitude);
 // The same at a given time.

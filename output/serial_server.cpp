@@ -5,6 +5,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@ SerialServer::SerialServer(std::shared_ptr<boost::asio::io_context> io, std::str
     : ioService(std::move(io)),
       port(*ioService),
       reconnectTimer(*ioService),
+      roomTimer(*ioService),
       device(std::move(deviceName)),
       baudRate(rate),
       retryDelay(delay),
@@ -114,12 +116,14 @@ void SerialServer::closePort() {
     std::lock_guard<std::mutex> lock(mutex);
     connected = false;
     pending.clear();
-    queuedBytes = 0;
-    writing = false;
-    writePosted = false;
-    dropping = false;
+    pendingSets = 0;
+    sending = false;
+    waitingForRoom = false;
+    warnedDropping = false;
   }
   ++portGeneration;
+  lineFreeAt = {};
+  roomTimer.cancel();
   if (!port.is_open()) return;
   // Unsent output is thrown away first: a tty's close may otherwise wait for it to drain.
   ::tcflush(port.native_handle(), TCIOFLUSH);
@@ -134,56 +138,119 @@ void SerialServer::write(const std::string& bytes) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     if (stopped || !connected || bytes.empty()) return;
-    if (queuedBytes + bytes.size() > limit) {
-      ++dropped;
-      warn = !dropping;
-      dropping = true;
+    if (bytes.size() > limit) {
+      warn = countDropped(1);
     } else {
+      // The newest position wins: older sets make way for it.
+      if (pendingSets > 0 && (waitingForRoom || pending.size() + bytes.size() > limit)) {
+        warn = countDropped(pendingSets);
+        pending.clear();
+        pendingSets = 0;
+      }
+      newestSetAt = pending.size();
       pending += bytes;
-      queuedBytes += bytes.size();
-      if (!writing && !writePosted) post = writePosted = true;
+      ++pendingSets;
+      if (!sending) post = sending = true;
     }
   }
-  if (warn) logMessage(LoggingLevel::WARNING, "SerialPort " + device + " cannot keep up: sentences dropped");
+  if (warn) warnDropped();
   if (post) boost::asio::post(*ioService, [self = shared_from_this()] { self->startWrite(); });
+}
+
+bool SerialServer::countDropped(uint64_t sets) {
+  dropped += sets;
+  const bool first = !warnedDropping;
+  warnedDropping = true;
+  return first;
+}
+
+void SerialServer::warnDropped() {
+  logMessage(LoggingLevel::WARNING, "SerialPort " + device + " cannot keep up: sentences dropped");
 }
 
 void SerialServer::startWrite() {
   guarded("write", [this] {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopped || !connected) return;
+      if (pending.empty()) {
+        sending = false;
+        return;
+      }
+    }
+    // Not yet: what the line holds would make the device read the sets late. Only the newest is
+    // kept, and whatever comes meanwhile replaces it.
+    if (const auto wait = timeUntilRoom(); wait > std::chrono::steady_clock::duration::zero()) {
+      bool warn = false;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (pendingSets > 1) {
+          warn = countDropped(pendingSets - 1);
+          pending.erase(0, newestSetAt);
+          pendingSets = 1;
+          newestSetAt = 0;
+        }
+        waitingForRoom = true;
+      }
+      if (warn) warnDropped();
+      roomTimer.expires_after(wait);
+      roomTimer.async_wait([self = shared_from_this(), generation = portGeneration](
+                               const boost::system::error_code& error) { self->onRoomTimer(generation, error); });
+      return;
+    }
     auto data = std::make_shared<std::string>();
     {
       std::lock_guard<std::mutex> lock(mutex);
-      writePosted = false;
-      if (stopped || !connected || writing || pending.empty()) return;
       data->swap(pending);
-      writing = true;
+      pendingSets = 0;
+      waitingForRoom = false;
     }
+    lineFreeAt = std::max(lineFreeAt, std::chrono::steady_clock::now()) + lineTime(data->size());
     boost::asio::async_write(port, boost::asio::buffer(*data),
                              [self = shared_from_this(), data, generation = portGeneration](
                                  const boost::system::error_code& error, size_t) {
-                               self->onWriteDone(generation, error, data->size());
+                               self->onWriteDone(generation, error);
                              });
   });
 }
 
-void SerialServer::onWriteDone(uint64_t generation, const boost::system::error_code& error, size_t size) {
+std::chrono::nanoseconds SerialServer::lineTime(size_t bytes) const {
+  if (baudRate == 0) return std::chrono::nanoseconds::zero();
+  return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 10'000'000'000 / baudRate);  // 10 bits a byte
+}
+
+std::chrono::steady_clock::duration SerialServer::timeUntilRoom() {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  const auto byRate = lineFreeAt > now ? lineFreeAt - now : steady_clock::duration::zero();
+  int held = 0;
+  if (::ioctl(port.native_handle(), TIOCOUTQ, &held) != 0 || held < 0) held = 0;
+  const auto drain = std::max<steady_clock::duration>(byRate, lineTime(static_cast<size_t>(held))) - lineReserve;
+  if (drain <= steady_clock::duration::zero()) return steady_clock::duration::zero();
+  // Not shorter than a few milliseconds, so a driver that stalls is not asked in a tight loop.
+  return std::max<steady_clock::duration>(drain, milliseconds(10));
+}
+
+void SerialServer::onRoomTimer(uint64_t generation, const boost::system::error_code& error) {
   guarded("write", [&] {
-    if (generation != portGeneration) return;  // its port has been closed since
-    bool more = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      writing = false;
-      queuedBytes -= std::min(queuedBytes, size);
-      if (stopped) return;
-      more = !pending.empty();
-      if (!more) dropping = false;
+    if (generation != portGeneration || error == boost::asio::error::operation_aborted) return;
+    if (error) {
+      fail("SerialPort write timer " + error.message());
+      return;
     }
+    startWrite();
+  });
+}
+
+void SerialServer::onWriteDone(uint64_t generation, const boost::system::error_code& error) {
+  guarded("write", [&] {
+    if (generation != portGeneration || isStopped()) return;  // its port has been closed since
     if (error == boost::asio::error::operation_aborted) return;
     if (error) {
       fail("SerialPort write error " + error.message());
       return;
     }
-    if (more) startWrite();
+    startWrite();
   });
 }
 

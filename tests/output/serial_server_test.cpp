@@ -1,6 +1,7 @@
 // The serial line on a real pseudo-terminal pair: whole sentences that gpsd's parser accepts,
-// a line that is torn down and made again, a device that is not there yet, a refused rate, and
-// a stop that does not wait for a line that has stopped taking bytes.
+// a slow or stalled line that still gets whole sets of the newest position, a line that is torn
+// down and made again, a device that is not there yet, a refused rate, and a stop that does not
+// wait for a line that has stopped taking bytes.
 
 #include "app/application.h"
 #include "output/nmea_output.h"
@@ -16,6 +17,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <future>
 
 namespace {
@@ -77,6 +79,21 @@ class SerialLine : public ::testing::Test {
 
   // As the pipeline writes: from a thread that is not the I/O thread.
   void fromFrameThread(const std::function<void()>& f) { std::thread(f).join(); }
+
+  // Writes from the frame thread, set `i` at a time, for long enough that a line at `baud` would
+  // carry several times what the pseudo-terminals hold (some 70 KB), so that a line nobody reads
+  // stalls. The number of sets written.
+  int writeUntilStalled(uint32_t baud, const std::function<void(int)>& writeSet) {
+    int written = 0;
+    fromFrameThread([&] {
+      const auto end = Clock::now() + std::chrono::milliseconds(250000ull * 10 * 1000 / baud);
+      while (Clock::now() < end) {
+        writeSet(written++);
+        std::this_thread::sleep_for(1ms);
+      }
+    });
+    return written;
+  }
 
   bool connectedLine(uint32_t mark, const std::string& device, size_t count, std::chrono::milliseconds timeout) {
     return waitUntil([&] { return logged(mark, "SerialPort " + device + " connected").size() >= count; }, timeout);
@@ -155,6 +172,110 @@ TEST_F(SerialLine, WritesFromAnotherThreadNeverInterleaveAndAFullQueueDropsWhole
   }
 }
 
+// Milliseconds of the UTC day of an NMEA time ("hhmmss.sss").
+int64_t millisecondOfDay(const std::string& time) {
+  return std::stoll(time.substr(0, 2)) * 3600000 + std::stoll(time.substr(2, 2)) * 60000 +
+         static_cast<int64_t>(std::stod(time.substr(4)) * 1000 + 0.5);
+}
+
+int64_t millisecondOfDay(std::chrono::system_clock::time_point when) {
+  const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+  return sinceEpoch % 86400000;
+}
+
+// Every set whole: RMC, VTG, GGA and GLL in that order, each with its checksum right, GGA and GLL
+// at the RMC's time (all four come from one update), and no set cut short at the end.
+::testing::AssertionResult wholeSets(const std::vector<std::string>& lines) {
+  const char* kinds[] = {"$GPRMC,", "$GPVTG,", "$GPGGA,", "$GPGLL,"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind(kinds[i % 4], 0) != 0 || !checksumRight(lines[i])) {
+      return ::testing::AssertionFailure() << "set cut at line " << i << ": " << lines[i];
+    }
+    if (i % 4 != 0) continue;
+    const std::string time = "," + splitAt(lines[i], ",")[1] + ",";
+    for (size_t k : {2, 3}) {
+      if (i + k < lines.size() && lines[i + k].find(time) == std::string::npos) {
+        return ::testing::AssertionFailure() << "not at the time of " << lines[i] << ": " << lines[i + k];
+      }
+    }
+  }
+  if (lines.size() % 4 != 0) return ::testing::AssertionFailure() << "the last set cut: " << lines.back();
+  return ::testing::AssertionSuccess();
+}
+
+// Of the sets in `lines`, checked whole: the RMC latitude of each, in the order read.
+std::vector<double> latitudes(const std::vector<std::string>& lines) {
+  std::vector<double> found;
+  for (size_t i = 0; i < lines.size(); i += 4) {
+    const std::string field = splitAt(lines[i], ",")[3];
+    found.push_back(std::stod(field.substr(0, 2)) + std::stod(field.substr(2)) / 60.0);
+  }
+  return found;
+}
+
+TEST_F(SerialLine, SlowLineCarriesWholeSetsOfTheNewestPosition) {
+  ASSERT_TRUE(pair->start());
+  FarEnd device(pair->farPath(), 480);  // what 4800 baud carries
+  const uint32_t mark = lastLogNumber();
+  app.nmeaLogFile = std::make_unique<NmeaLogFile>((dir / "nmea.log").string());
+  app.nmeaLogFile->open();
+  openServer(pair->nearPath(), 4800);
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
+
+  // Ten sets a second, five times what the line carries, each a little further north.
+  constexpr int written = 30;
+  fromFrameThread([this] {
+    for (int i = 0; i < written; ++i) {
+      writeNmeaSentences(app, 51.0 + i * 0.01, 4.0, 240, 90, 8000);
+      std::this_thread::sleep_for(100ms);
+    }
+  });
+  device.waitUntilQuiet(800ms, 4s);  // longer than a set takes on the line
+
+  const auto lines = splitAt(device.received(), "\r\n");
+  const auto arrivals = device.lineArrivals();
+  ASSERT_EQ(lines.size(), arrivals.size());
+  ASSERT_TRUE(wholeSets(lines));
+  const auto read = latitudes(lines);
+  EXPECT_TRUE(std::is_sorted(read.begin(), read.end())) << "out of order";
+  EXPECT_EQ(std::adjacent_find(read.begin(), read.end()), read.end()) << "a set twice";
+  int64_t largestAge = 0;
+  for (size_t i = 0; i < lines.size(); i += 4) {
+    int64_t age = millisecondOfDay(arrivals[i]) - millisecondOfDay(splitAt(lines[i], ",")[1]);
+    if (age < -43200000) age += 86400000;  // across midnight
+    largestAge = std::max(largestAge, age);
+  }
+  const size_t sets = lines.size() / 4;
+  std::printf("slow line: %zu sets read of %d written, %zu lines, the oldest position %lld ms old\n", sets, written,
+              lines.size(), static_cast<long long>(largestAge));
+  EXPECT_LT(largestAge, 1000);
+  EXPECT_GE(sets, 4u) << "the line was left idle";
+  EXPECT_NEAR(read.back(), 51.0 + (written - 1) * 0.01, 0.001) << "the newest position never came";
+  // The log file has every set, whatever the line took.
+  EXPECT_EQ(splitAt(readFile(dir / "nmea.log"), "\n").size(), 4u * written);
+  EXPECT_TRUE(logged(mark, "ERROR").empty());
+}
+
+TEST_F(SerialLine, LineThatStallsAndComesBackDeliversWholeSetsEndingWithTheNewest) {
+  ASSERT_TRUE(pair->start());  // the device's end is not read until the line is full
+  const uint32_t mark = lastLogNumber();
+  openServer(pair->nearPath(), 921600);
+  ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
+  const auto latitude = [](int i) { return 10.0 + i * 0.001; };
+  const int written =
+      writeUntilStalled(921600, [&](int i) { writeNmeaSentences(app, latitude(i), 4.0, 240, 90, 8000); });
+  ASSERT_GT(app.serialServer->droppedWrites(), 0u);
+
+  FarEnd device(pair->farPath());
+  device.waitUntilQuiet(500ms, 10s);
+  const auto lines = splitAt(device.received(), "\r\n");
+  ASSERT_TRUE(wholeSets(lines));
+  const auto read = latitudes(lines);
+  EXPECT_TRUE(std::is_sorted(read.begin(), read.end())) << "out of order";
+  EXPECT_NEAR(read.back(), latitude(written - 1), 0.0005) << "the newest position never came";
+  EXPECT_EQ(app.serialServer->droppedWrites() + read.size(), static_cast<uint64_t>(written));
+}
+
 TEST_F(SerialLine, LineTornDownAndMadeAgainIsReopenedWithinTenSeconds) {
   ASSERT_TRUE(pair->start());
   auto device = std::make_unique<FarEnd>(pair->farPath());
@@ -225,15 +346,14 @@ TEST_F(SerialLine, RateTheDriverRefusesIsReportedAndRetriedLikeAFailedOpen) {
 TEST_F(SerialLine, StopIsPromptWhileTheLineTakesNothing) {
   ASSERT_TRUE(pair->start());  // nobody opens the device's end, so the line fills up and stalls
   const uint32_t mark = lastLogNumber();
-  openServer(pair->nearPath(), 460800);
+  openServer(pair->nearPath(), 921600);
   ASSERT_TRUE(connectedLine(mark, pair->nearPath(), 1, 2s));
   const std::string sentence = withChecksum("GPTXT,01,01,02,filling the line up") + "\r\n";
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (int i = 0; i < 100; ++i) app.serialServer->write(sentence);
-        return app.serialServer->droppedWrites() > 0;
-      },
-      10s));
+  writeUntilStalled(921600, [&](int) {
+    for (int i = 0; i < 10; ++i) app.serialServer->write(sentence);
+  });
+  ASSERT_GT(app.serialServer->droppedWrites(), 0u);
+  EXPECT_EQ(logged(mark, "cannot keep up").size(), 1u) << "once a connection, however long it lasts";
 
   const auto start = Clock::now();
   onIo([this] { app.serialServer->close(); });

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -80,20 +81,39 @@ class PtyPair {
   pid_t pid = -1;
 };
 
-// The device at the far end: collects everything that arrives, and can talk back.
+// The device at the far end: collects everything that arrives, and can talk back. With a rate
+// it reads no faster than that many bytes a second, as a device behind a slow line gets them.
 class FarEnd {
  public:
-  explicit FarEnd(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+  explicit FarEnd(const std::string& path, size_t bytesPerSecond = 0)
+      : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
     if (fd < 0) return;
-    reader = std::thread([this] {
+    reader = std::thread([this, bytesPerSecond] {
       char buffer[4096];
+      const auto began = std::chrono::steady_clock::now();
+      size_t taken = 0;
       while (!done) {
+        size_t room = sizeof buffer;
+        if (bytesPerSecond > 0) {
+          // By the clock since the start, so that the rate does not drift with the sleeps.
+          const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+          room = std::min(room, static_cast<size_t>(seconds * static_cast<double>(bytesPerSecond)) - taken);
+          if (room == 0) {
+            std::this_thread::sleep_for(10ms);
+            continue;
+          }
+        }
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 20) <= 0) continue;
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, room);
         if (n > 0) {
+          taken += static_cast<size_t>(n);
+          const auto now = std::chrono::system_clock::now();
           std::lock_guard<std::mutex> lock(mutex);
-          text.append(buffer, static_cast<size_t>(n));
+          for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n' && !text.empty() && text.back() == '\r') arrivals.push_back(now);
+            text.push_back(buffer[i]);
+          }
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
           std::this_thread::sleep_for(20ms);  // hung up: nothing more will come
         }
@@ -113,15 +133,33 @@ class FarEnd {
     std::lock_guard<std::mutex> lock(mutex);
     return text;
   }
-  // Waits until `count` whole lines ("\r\n") have come.
+  // When each whole line ("\r\n") was read, in order.
+  std::vector<std::chrono::system_clock::time_point> lineArrivals() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return arrivals;
+  }
+  // Waits until `count` whole lines have come.
   bool waitForLines(size_t count, std::chrono::milliseconds timeout) {
     return waitUntil([&] { return lineCount() >= count; }, timeout);
   }
   size_t lineCount() {
-    const std::string all = received();
-    size_t n = 0;
-    for (size_t at = all.find("\r\n"); at != std::string::npos; at = all.find("\r\n", at + 2)) ++n;
-    return n;
+    std::lock_guard<std::mutex> lock(mutex);
+    return arrivals.size();
+  }
+  // Waits until no line has come for `quiet`, or `timeout` has passed.
+  void waitUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+    size_t last = lineCount();
+    auto changed = std::chrono::steady_clock::now();
+    waitUntil(
+        [&] {
+          const auto now = std::chrono::steady_clock::now();
+          if (lineCount() != last) {
+            last = lineCount();
+            changed = now;
+          }
+          return now - changed > quiet;
+        },
+        timeout);
   }
   bool send(const std::string& bytes) { return ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()); }
 
@@ -131,6 +169,7 @@ class FarEnd {
   std::thread reader;
   std::mutex mutex;
   std::string text;
+  std::vector<std::chrono::system_clock::time_point> arrivals;
 };
 
 // Splits at `end`; a piece after the last `end` is left out (it has not fully arrived).
