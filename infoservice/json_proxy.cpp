@@ -255,9 +255,7 @@ void JsonProxy::executeAsync(const ptree& request, std::shared_ptr<HttpRequest>,
       client = std::make_shared<HttpClient>(ioService, settings.client);
     }
   } catch (...) {
-    std::lock_guard<std::mutex> lock(state->runningMutex);
-    state->running.erase(number);
-    --state->runningPerService[question.service];
+    state->release(number);
     throw;
   }
   {
@@ -280,11 +278,15 @@ AircraftInfoResponseHandler::AircraftInfoResponseHandler(uint32_t responseId, st
     : responseId(responseId), state(std::move(state)), cacheKey(std::move(cacheKey)), isText(isText),
       requestNumber(requestNumber), service(service), question(std::move(question)) {}
 
-void AircraftInfoResponseHandler::forget() {
-  std::lock_guard<std::mutex> lock(state->runningMutex);
-  // After a stop the request is no longer counted.
-  if (state->running.erase(requestNumber)) --state->runningPerService[service];
+void InfoServiceState::release(uint64_t request) {
+  std::lock_guard<std::mutex> lock(runningMutex);
+  const auto found = running.find(request);
+  if (found == running.end()) return;
+  --runningPerService[found->second.service];
+  running.erase(found);
 }
+
+void AircraftInfoResponseHandler::forget() { state->release(requestNumber); }
 
 void AircraftInfoResponseHandler::logFailure(const std::string& message) {
   // A service that answered with a code (an unknown station) is not one that did not answer.

@@ -76,6 +76,10 @@ struct InfoServiceState {
     uint32_t at = 0;
   };
 
+  // Takes a request out of the running set and frees its service's slot; nothing after a stop,
+  // which has freed them all.
+  void release(uint64_t request);
+
   std::mutex runningMutex;  // guards the rest
   std::map<uint64_t, Running> running;
   std::array<size_t, kInfoServices> runningPerService{};
