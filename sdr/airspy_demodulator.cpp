@@ -35,6 +35,7 @@ AirspyDemodulator::AirspyDemodulator(const AirspyDemodSettings& settings, Airspy
       lifetime(static_cast<float>(settings.addressLifetime)),
       callback(frameCallback),
       userData(callbackUserData),
+      pieces(2 * p),
       pool(std::min(settings.workerCount, std::clamp<uint32_t>(settings.phaseCount, 1, maxPhases))) {
   prepareRepairTables();
   rows.resize(p);
@@ -325,6 +326,10 @@ void AirspyDemodulator::decideAndOutput(uint32_t count) {
 
   output.clear();
   for (const Candidate* candidate : ordered) {
+    const uint32_t strength = candidate->contrast / (8u * candidate->length);
+    const bool checked = candidate->checked != 0;
+    if (pieces.isPiece(candidate->time, candidate->sliced, candidate->bytes, candidate->length, checked, strength))
+      continue;
     if (candidate->kind == confirmsAddress) {
       cache.confirm(candidate->key);
     } else {
@@ -332,6 +337,7 @@ void AirspyDemodulator::decideAndOutput(uint32_t count) {
       if (slot < 0) continue;
       cache.ages[slot] = 0.0f;
     }
+    pieces.add(candidate->time, candidate->sliced, candidate->bytes, candidate->length, checked, strength);
     DemodFrame& frame = output.emplace_back();
     frame.time = candidate->time;
     frame.level = candidate->level;

@@ -12,6 +12,7 @@
 // number of workers, and neither the cache nor the output list needs a lock.
 
 #include "sdr/demod_worker_pool.h"
+#include "sdr/frame_pieces.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -80,7 +81,9 @@ class AirspyDemodulator {
     uint8_t length;
     uint8_t kind;     // confirms, or needs its key cached
     uint8_t crcClean;
+    uint8_t checked;  // parity that holds, as sliced or repaired, or names a cached address
     uint8_t bytes[14];
+    uint8_t sliced[14];  // the bits before a repair
   };
   enum : uint8_t { confirmsAddress = 0, needsCachedKey = 1 };
 
@@ -181,6 +184,9 @@ class AirspyDemodulator {
   std::vector<DemodFrame> output;
   // The block's last group, when a detection of the next block may still join it.
   std::vector<DemodFrame> held;
+  // Frames kept lately, over blocks: a piece of one read again at a later start is dropped
+  // before it can confirm an address.
+  FramePieces pieces;
   // Last in the list: shut down first, before the buffers its tasks use are freed.
   DemodWorkerPool pool;
 };

@@ -178,8 +178,9 @@ void AirspyDemodulator::decodeFrame(const uint32_t* data, uint64_t time, std::ve
   uint32_t value = syndrome(bytes, length);
   if (df == 11) value &= ~0x7Fu;
   const auto address = [bytes] { return (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3]; };
+  std::memcpy(candidate.sliced, bytes, sizeof candidate.sliced);
   if ((addressFormats >> df) & 1) {
-    if (value != 0 && fecBits >= 1) repair(bytes, df, value);
+    candidate.checked = value == 0 || (fecBits >= 1 && repair(bytes, df, value));
     candidate.key = address();
     if (candidate.key == 0) return;
     // A frame with errors, repaired or not, only stands with an address already confirmed.
@@ -190,6 +191,7 @@ void AirspyDemodulator::decodeFrame(const uint32_t* data, uint64_t time, std::ve
     candidate.key = value;
     candidate.kind = needsCachedKey;
     candidate.crcClean = 1;
+    candidate.checked = 1;
   }
 
   uint64_t contrast = 0;

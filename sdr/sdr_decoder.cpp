@@ -32,6 +32,7 @@ void SdrDecoder::start() {
   ringWriteIndex = 0;
   std::fill(std::begin(recentReplies), std::end(recentReplies), RecentReply{});
   replyWriteIndex = 0;
+  pieces.reset(2 * factor);
   spiEchoExpected = false;
   spiEchoCounter = 0;
   history.assign(factor, 0u);
@@ -166,6 +167,9 @@ void SdrDecoder::appendSums(const uint32_t* samples, uint32_t count) {
 
 namespace {
 
+// The formats with an address or parity that the pipeline checks, besides DF 11 and 17 to 19.
+constexpr uint32_t pipelineFormats = (1u << 0) | (1u << 4) | (1u << 5) | (1u << 16) | (1u << 20) | (1u << 21);
+
 // Only where the vectors map onto SIMD registers; elsewhere the scalar tests are as quick.
 #if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON) || defined(__aarch64__))
 #define VELKARO_DEMOD_LANES 1
@@ -259,6 +263,9 @@ void SdrDecoder::decodeModeSBits() {
   for (uint32_t i = 1; i < length; ++i) frame[i] = sliceByte(i);
   for (uint32_t i = length; i < sizeof frame; ++i) frame[i] = 0;
 
+  uint8_t sliced[14];
+  const uint8_t* slicedBits = frame;  // the bits before a repair
+
   // The parity and error tests come first: they are cheap and reject most noise, and a
   // rejected candidate leaves nothing behind, whatever the order of the tests.
   if (df == 11) {
@@ -277,6 +284,8 @@ void SdrDecoder::decodeModeSBits() {
         }
       }
       if (modeSCrcSyndrome(repaired, 14) != 0) return;
+      std::memcpy(sliced, frame, sizeof sliced);
+      slicedBits = sliced;
       std::memcpy(frame, repaired, sizeof repaired);
     }
   } else {
@@ -329,7 +338,15 @@ void SdrDecoder::decodeModeSBits() {
     ringWriteIndex = ringWriteIndex + 1 >= recentFrames.size() ? 0 : ringWriteIndex + 1;
   }
   frameLength = length;
-  if (!repeat) emit(frame, length, signal);
+  if (repeat) return;
+  const bool checked = df == 11 || (df >= 17 && df <= 19);
+  const auto strength = static_cast<uint32_t>(std::min<uint64_t>(maxSum / n, UINT32_MAX));
+  if (pieces.isPiece(sampleCounter, slicedBits, frame, length, checked, strength)) return;
+  // Formats the pipeline never takes (noise, mostly) are no frame to be a piece of.
+  if (checked || ((pipelineFormats >> df) & 1) != 0) {
+    pieces.add(sampleCounter, slicedBits, frame, length, checked, strength);
+  }
+  emit(frame, length, signal);
 }
 
 void SdrDecoder::emit(const uint8_t* bytes, uint32_t length, uint8_t signal) {

@@ -7,6 +7,7 @@
 // window of 240 bins (120 us) that moves by one sample at a time.
 
 #include "sdr/crc.h"
+#include "sdr/frame_pieces.h"
 
 #include <cstdint>
 #include <functional>
@@ -62,7 +63,8 @@ class SdrDecoder {
   void feedSamplesFactor1(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize);
   void dispatchByFactor(const uint32_t* samples, uint32_t from, uint32_t to, uint32_t ringSize);
 
-  // Slices, checks and repairs the candidate in bins and hands it on unless it is a repeat.
+  // Slices, checks and repairs the candidate in bins and hands it on unless it is a repeat or a
+  // piece of a frame handed on just before.
   void decodeModeSBits();
   // Looks for a Mode A/C reply at the oldest end of the current window.
   void decodeModeAC();
@@ -115,6 +117,8 @@ class SdrDecoder {
   uint32_t ringWriteIndex = 0;
   RecentReply recentReplies[recentReplyCount];
   uint32_t replyWriteIndex = 0;
+  // Frames handed on lately, so that a piece of one read again at a later start is not.
+  FramePieces pieces;
   // Where the echo of the last reply with SPI and C2 would begin (sample counter).
   bool spiEchoExpected = false;
   uint64_t spiEchoCounter = 0;

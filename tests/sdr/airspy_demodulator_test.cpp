@@ -702,3 +702,29 @@ TEST(AirspyDemodulator, ReportsItsShape) {
   EXPECT_EQ(silence[0], 0);                   // rectified in place
   EXPECT_EQ(AirspyDemodulator(settingsFor(3, 1), nullptr, nullptr).workerCount(), 1u);
 }
+
+// The reply inside a squitter, behind a preamble laid over the squitter's own pulses, is a
+// piece of it: not handed on and its address not cached, also when the squitter is split
+// between two blocks or the rows run on workers.
+TEST(AirspyDemodulator, NoFrameMadeOfAnotherFramesBits) {
+  for (uint32_t p : {6u, 10u}) {
+    for (uint32_t workers : {0u, 3u}) {
+      const uint64_t start = 1001;
+      const std::vector<Placed> frames = {{squitterAroundReply(), start, 60},
+                                          {{}, start + uint64_t{innerReplyChip} * p, 120}};
+      const auto samples = synthesize(lengthFor(frames, p), p, frames);
+      // Whole, and cut between the squitter's window and the reply's.
+      for (const size_t cut : {samples.size(), static_cast<size_t>(endOfWindow(start, p) + 30 * p)}) {
+        SCOPED_TRACE(testing::Message() << "p " << p << " workers " << workers << " cut " << cut);
+        Harness harness(settingsFor(p, workers));
+        auto out = harness.feed(samples, 0, cut);
+        for (const auto& more : {harness.feed(samples, cut), harness.finish()})
+          out.insert(out.end(), more.begin(), more.end());
+        ASSERT_EQ(out.size(), 1u) << testing::PrintToString(out);
+        EXPECT_EQ(out[0].bytes, squitterAroundReply());
+        EXPECT_EQ(out[0].time, endOfWindow(start, p));
+        EXPECT_FALSE(harness.demod.addressCached(0xABCDE2));
+      }
+    }
+  }
+}

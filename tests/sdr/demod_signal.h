@@ -194,3 +194,18 @@ inline std::vector<uint8_t> flipBits(std::vector<uint8_t> bytes, const std::vect
   for (int bit : bits) bytes[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
   return bytes;
 }
+
+// A squitter that carries a whole DF 11 reply in its message field (bits 32 to 87). Where
+// more pulses lie on top of its own at bits 24, 25, 27 and 28 (the preamble chips 8 us before
+// bit 32), the demodulators see a preamble before the reply, and the squitter still reads as
+// it was sent.
+inline std::vector<uint8_t> innerReply() { return withParity({0x5D, 0xAB, 0xCD, 0xE2, 0, 0, 0}); }
+inline std::vector<uint8_t> squitterAroundReply() {
+  std::vector<uint8_t> frame = {0x8D, 0x48, 0x40, 0xC4};  // bits 24 to 31: 1100 0100
+  const std::vector<uint8_t> reply = innerReply();
+  frame.insert(frame.end(), reply.begin(), reply.end());
+  frame.insert(frame.end(), 3, 0);
+  return withParity(frame);
+}
+// The chip at which the preamble of the reply inside the squitter begins.
+constexpr uint32_t innerReplyChip = 16 + 2 * 24;

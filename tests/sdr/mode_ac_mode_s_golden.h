@@ -1,7 +1,8 @@
 #pragma once
 // The Mode S frames of mode_ac_mode_s_test.cpp's mixed scenes (with "rbs"), as the demodulator
 // handed them on before the Mode A/C detector's gap, phase, second-pulse, strength and repeat
-// tests were changed. Regenerate only for a deliberate change of Mode S output.
+// tests were changed, less the pieces of other frames read again at a later start that it no
+// longer hands on. Regenerate only for a deliberate change of Mode S output.
 
 #include <cstdint>
 #include <string>
@@ -77,7 +78,6 @@ inline const ModeSGoldenFrame modeSGolden[] = {
     {1, "7F7A60D3F34078", 126960, 100},
     {1, "A7E680F1655FC8355031CED90906", 127260, 255},
     {1, "A6A80DF2ABF79C49BDBE74B2E6AE", 127626, 255},
-    {1, "126F6F9D2CB9AB", 128274, 255},
     {1, "ADE7A6B92D86F55B45E01493321F", 129702, 255},
     {1, "A6B92D86F55B45E01493321FEB33", 129894, 255},
     {1, "5D7DED85274174", 131700, 255},
@@ -93,7 +93,6 @@ inline const ModeSGoldenFrame modeSGolden[] = {
     {1, "4C26477C886154", 155142, 41},
     {1, "6477C886154D71", 155286, 30},
     {1, "8DA75D897DE3CFEBE1A5BCA53A4F", 159258, 255},
-    {1, "BEF1E7B5F0D2DE", 159630, 255},
     {1, "5D8741DCD966C8", 161514, 255},
     {1, "8D105479C04B61A5ADFC1287C44E", 163560, 255},
     {1, "270FA1AD4CDBAA", 168102, 255},
@@ -118,7 +117,6 @@ inline const ModeSGoldenFrame modeSGolden[] = {
     {1, "5D053D973E9FE2", 209412, 148},
     {1, "DE256F6D4EE459", 211020, 255},
     {1, "8DA54BBC6530125BAB9B818CB99C", 213156, 255},
-    {1, "530325BAB9B818", 213588, 255},
     {1, "7153F8B3F7DF86", 214428, 77},
     {1, "8D659EEE4FADB683C6931100F9F7", 218868, 219},
     {1, "206389D4E862E7", 220284, 255},
@@ -227,7 +225,6 @@ inline const ModeSGoldenFrame modeSGolden[] = {
     {3, "254F13C0E38209", 125600, 14},
     {3, "A6A80DF2ABF79C49BDBE74B2E6AE", 127630, 14},
     {3, "A6A80DF2ABDBBE49BDBE74B2E6AE", 127634, 13},
-    {3, "126F6F9D2CB9AB", 128278, 13},
     {3, "A6B92D86F55B45E01493321FEB33", 129898, 18},
     {3, "ECAF160F514109", 131316, 14},
     {3, "5D7DED85274174", 131704, 17},
@@ -410,7 +407,6 @@ inline const ModeSGoldenFrame modeSGolden[] = {
     {5, "A6A80DF2ABF79C49BDBE74B2E6AE", 127630, 14},
     {5, "A6A80DF2ABF39C49BDBE74B2E6AE", 127633, 14},
     {5, "A6A80DF2ABD3BC49BDBE74B2E6AE", 127634, 13},
-    {5, "126F6F9D2CB9AB", 128278, 13},
     {5, "A6B92D86F55B45E01493321FEB33", 129898, 17},
     {5, "5D7DED85274174", 131703, 16},
     {5, "8D7E40B5139D059C9D4DEAA6041C", 133808, 19},
@@ -434,7 +430,6 @@ inline const ModeSGoldenFrame modeSGolden[] = {
     {5, "270FA1AD4CDBAA", 168104, 18},
     {5, "A5A71431C9603D0BE581670902FC", 170420, 16},
     {5, "A5A71431C8603D0BE581670902FC", 170421, 18},
-    {5, "301E85F2C0B384", 170893, 17},
     {5, "64B7291C1C66DB", 174082, 12},
     {5, "6B838CDB72CDEC", 174332, 12},
     {5, "23838CDB72CDEC", 174333, 12},

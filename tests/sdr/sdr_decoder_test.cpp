@@ -398,3 +398,33 @@ TEST(ModeSDemodulator, RepeatsWithinFactorSamplesAreSuppressed) {
     EXPECT_EQ(h.frames[3].timestamp, expectedTimestamp(factor, 980));
   }
 }
+
+// A piece of a frame read again at a later start is not handed on; a frame of its own that
+// overlaps another is, even where the earlier one was read with its bits.
+TEST(ModeSDemodulator, NoFrameMadeOfAnotherFramesBits) {
+  for (uint32_t factor : {1u, 3u, 5u}) {
+    SCOPED_TRACE("factor " + std::to_string(factor));
+    {
+      SignalBuilder s(factor, 1500 * factor);
+      s.modeS(chip(300), squitterAroundReply(), 20000);
+      s.modeS(chip(300 + innerReplyChip), {}, 20000);  // the preamble that the squitter's bits lack
+      DemodHarness h(factor);
+      h.feed(s.data);
+      EXPECT_EQ(countOf(h.frames, squitterAroundReply()), 1u);
+      EXPECT_EQ(countOf(h.frames, innerReply()), 0u) << "the reply inside the squitter";
+    }
+    {
+      // A weak reply, and 30 us into it a strong squitter of another aircraft: the reply is
+      // read with the squitter's first 44 bits at its end, which does not make the squitter,
+      // whose parity holds, a piece of it.
+      SignalBuilder s(factor, 1500 * factor);
+      s.modeS(chip(300), df20Frame(), 5000);
+      s.modeS(chip(300 + 16 + 2 * 60), df17Frame(), 40000);
+      DemodHarness h(factor);
+      h.feed(s.data);
+      ASSERT_FALSE(h.frames.empty());
+      EXPECT_EQ(h.frames[0].bytes[0] >> 3, 20) << h.frames[0];
+      EXPECT_EQ(countOf(h.frames, df17Frame()), 1u);
+    }
+  }
+}

@@ -1,7 +1,7 @@
 // Recall of the demodulator against signal level: for each file type and level, a few
-// seconds of non-overlapping synthesised traffic, demodulated in-process and matched against
-// the list of sent frames. Once with every frame starting on a sample boundary, once at
-// random fractions of a sample (what real signals do).
+// seconds of synthesised traffic (no two frames overlapping unless --overlap), demodulated
+// in-process and matched against the list of sent frames. Once with every frame starting on a
+// sample boundary, once at random fractions of a sample (what real signals do).
 //
 // Columns: frames sent; recovered (same bytes, stamped within the tolerance of the true
 // arrival); of those, stamped more than 3 ticks off; frames out that match nothing sent,
@@ -14,10 +14,12 @@
 // --modeac R adds R Mode A/C replies per second per aircraft, decodes them ("rbs", I/Q types
 // only) and prints under each row the replies found, found twice and false (of those out);
 // the Mode S columns then leave them out.
+// --overlap P places that fraction of the transmissions on top of the one before (collisions);
+// the rest keep their quiet air.
 //
 //   velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]
 //                        [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,...] [--detail] [--list N]
-//                        [--modeac RATE]
+//                        [--modeac RATE] [--overlap P]
 // A level A-B spreads the aircraft evenly from A to B dB.
 
 #include <algorithm>
@@ -53,13 +55,14 @@ struct Options {
   bool detail = false;
   size_t list = 0;
   double modeAc = 0;
+  double overlap = 0;
 };
 
 [[noreturn]] void usage(const std::string& problem) {
   std::fprintf(stderr,
                "%s\nusage: velkaro_bench_recall [--seconds S] [--aircraft N] [--seed N] [--tolerance TICKS]\n"
                "       [--types rtl,airspy6,airspy10,raw10,raw12,raw20] [--levels 3,6,9] [--detail] [--list N]\n"
-               "       [--modeac RATE]\n",
+               "       [--modeac RATE] [--overlap P]\n",
                problem.c_str());
   std::exit(2);
 }
@@ -94,6 +97,7 @@ Options parseOptions(int argc, char** argv) {
     else if (arg == "--detail") o.detail = true;
     else if (arg == "--list") o.list = static_cast<size_t>(number(value(), arg));
     else if (arg == "--modeac") o.modeAc = number(value(), arg);
+    else if (arg == "--overlap") o.overlap = number(value(), arg);
     else if (arg == "--types") {
       o.types.clear();
       for (const auto& name : commaList(value())) {
@@ -118,6 +122,7 @@ Options parseOptions(int argc, char** argv) {
   }
   if (o.seconds <= 0 || o.seconds > 60) usage("--seconds is 0 to 60");
   if (o.aircraft < 1 || o.aircraft > 100) usage("--aircraft is 1 to 100");
+  if (o.overlap > 1) usage("--overlap is 0 to 1");
   if (o.types.empty() || o.levels.empty()) usage("nothing to run");
   return o;
 }
@@ -127,7 +132,7 @@ Options parseOptions(int argc, char** argv) {
 std::string scenarioText(const Options& o, Options::Level levels, bool aligned) {
   std::ostringstream s;
   s << "duration " << o.seconds << "\nseed " << o.seed << "\nnoise -32\ntiming " << (aligned ? "aligned" : "random")
-    << "\ncollisions avoid\noverlap 0\nmodeac " << o.modeAc << "\n";
+    << "\ncollisions avoid\noverlap " << o.overlap << "\nmodeac " << o.modeAc << "\n";
   for (int i = 0; i < o.aircraft; ++i) {
     char line[256];
     const bool ground = i == o.aircraft - 1 && o.aircraft > 1;
@@ -206,9 +211,11 @@ struct Totals {
 
 int main(int argc, char** argv) {
   const Options o = parseOptions(argc, argv);
-  std::printf("%g s of %d aircraft per run, noise floor -32 dBFS, no collisions; a frame counts as recovered\n"
+  char collisions[64] = "no collisions";
+  if (o.overlap > 0) std::snprintf(collisions, sizeof collisions, "%g%% of frames on top of another", 100 * o.overlap);
+  std::printf("%g s of %d aircraft per run, noise floor -32 dBFS, %s; a frame counts as recovered\n"
               "when its bytes come out within %g ticks (12 MHz) of its true arrival.\n\n",
-              o.seconds, o.aircraft, o.toleranceTicks);
+              o.seconds, o.aircraft, collisions, o.toleranceTicks);
   std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s %6s\n", "type", "dB", "sent", "recov. aligned", "recov. random",
               ">3 ticks", "false DF11/17+", "false other (known AA)", "signal");
   std::printf("%-8s %5s %6s %16s %16s %11s %15s %24s %6s\n", "", "", "", "", "", "al / rnd", "al / rnd", "al / rnd",
