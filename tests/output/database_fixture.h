@@ -97,8 +97,10 @@ class LockHolder {
     std::fflush(pipe);
     sqlite3* probe = nullptr;
     sqlite3_open_v2(file.c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);
+    // By the clock, not by tries: under an emulator on a loaded machine each try is slow.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     bool locked = false;
-    for (int i = 0; i < 500 && !locked; ++i) {
+    while (!locked && std::chrono::steady_clock::now() < deadline) {
       locked = sqlite3_exec(probe, "SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr) == SQLITE_BUSY;
       if (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
