@@ -57,7 +57,7 @@ fuzz_seconds=${VELKARO_FUZZ_SECONDS:-60}
 if [[ "$fuzz_seconds" != 0 ]]; then
   echo "== Fuzzing every outside input for ${fuzz_seconds} s, all targets at once =="
   tools/fuzz/run.sh build-fuzz "$fuzz_seconds" >build-fuzz.log 2>&1 || { tail -50 build-fuzz.log; status=1; }
-  grep -E '^\[[a-z_]+\] (stat::number_of_executed_units|Done [0-9]+ runs)' build-fuzz.log || true
+  grep -aE '^\[[a-z_]+\] (stat::number_of_executed_units|Done [0-9]+ runs)' build-fuzz.log || true
 fi
 echo "== Long run: every output in use for 10 minutes, memory and descriptors sampled =="
 if [[ "${VELKARO_LONG_RUN:-1}" == 0 ]]; then
