@@ -93,7 +93,9 @@ class LockHolder {
   bool hold() {
     pipe = popen(("sqlite3 -batch " + shellQuote(file) + " >/dev/null 2>&1").c_str(), "w");
     if (pipe == nullptr) return false;
-    std::fputs("BEGIN EXCLUSIVE;\n", pipe);
+    // The probe below takes a read lock for each try; without a timeout the holder's BEGIN gives
+    // up at once when it meets one, and nothing holds the lock.
+    std::fputs(".timeout 20000\nBEGIN EXCLUSIVE;\n", pipe);
     std::fflush(pipe);
     sqlite3* probe = nullptr;
     sqlite3_open_v2(file.c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);

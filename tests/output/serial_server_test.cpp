@@ -312,9 +312,12 @@ TEST_F(SerialLine, LineTornDownAndMadeAgainIsReopenedWithinTenSeconds) {
 TEST_F(SerialLine, MissingDeviceIsRetriedUntilItAppearsAndAStopEndsTheRetries) {
   const uint32_t mark = lastLogNumber();
   openServer(pair->nearPath(), 4800, std::chrono::seconds(1));
-  ASSERT_TRUE(waitUntil([&] { return logged(mark, "SerialPort open error ").size() >= 2; }, 3s));
+  // The reconnect line follows its error on the I/O thread: wait for both.
+  ASSERT_TRUE(waitUntil([&] {
+    return logged(mark, "SerialPort open error ").size() >= 2 &&
+           logged(mark, "SerialServer reconnect in 1 seconds").size() >= 2;
+  }, 3s));
   EXPECT_EQ(logged(mark, "SerialPort open error ")[0], "SerialPort open error No such file or directory");
-  EXPECT_GE(logged(mark, "SerialServer reconnect in 1 seconds").size(), 2u);
   app.serialServer->write("$GPTXT,dropped*00\r\n");  // not connected: gone, not queued
 
   ASSERT_TRUE(pair->start());
@@ -339,9 +342,11 @@ TEST_F(SerialLine, RateTheDriverRefusesIsReportedAndRetriedLikeAFailedOpen) {
   ASSERT_TRUE(pair->start());
   const uint32_t mark = lastLogNumber();
   openServer(pair->nearPath(), 12345, std::chrono::seconds(1));
-  ASSERT_TRUE(waitUntil([&] { return logged(mark, "SerialPort configuration error ").size() >= 2; }, 3s));
+  ASSERT_TRUE(waitUntil([&] {
+    return logged(mark, "SerialPort configuration error ").size() >= 2 &&
+           logged(mark, "SerialServer reconnect in 1 seconds").size() >= 2;
+  }, 3s));
   EXPECT_EQ(logged(mark, "SerialPort configuration error ")[0], "SerialPort configuration error Invalid argument");
-  EXPECT_GE(logged(mark, "SerialServer reconnect in 1 seconds").size(), 2u);
   EXPECT_TRUE(logged(mark, "SerialPort open error ").empty()) << "the port was closed before the retry";
   EXPECT_FALSE(app.serialServer->isConnected());
 }
