@@ -292,7 +292,10 @@ TEST_F(SerialLine, LineTornDownAndMadeAgainIsReopenedWithinTenSeconds) {
   device.reset();
   pair->stop();
   const auto down = Clock::now();
-  ASSERT_TRUE(waitUntil([&] { return !app.serialServer->isConnected(); }, 2s));
+  // The line reads as down before the reconnect line is logged: wait for both.
+  ASSERT_TRUE(waitUntil([&] {
+    return !app.serialServer->isConnected() && !logged(mark, "SerialServer reconnect in 10 seconds").empty();
+  }, 2s));
   EXPECT_EQ(logged(mark, "SerialServer read error ").size() + logged(mark, "SerialPort write error ").size(), 1u);
   EXPECT_EQ(logged(mark, "SerialServer reconnect in 10 seconds").size(), 1u);
 
