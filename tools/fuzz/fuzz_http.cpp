@@ -235,8 +235,10 @@ std::vector<bool> requestsAreHead(const std::string& bytes) {
     parser.body_limit(HttpSession::bodyLimit);
     parser.eager(true);
     boost::system::error_code error;
+    size_t headerBytes = 0;
     for (;;) {
-      const size_t used = parser.put(boost::asio::buffer(bytes.data() + offset, bytes.size() - offset), error);
+      const size_t used = HttpSession::putRequestBytes(
+          parser, boost::asio::buffer(bytes.data() + offset, bytes.size() - offset), headerBytes, error);
       offset += used;
       if (error == http::error::need_more) return heads;
       if (error) {

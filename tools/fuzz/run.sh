@@ -71,13 +71,13 @@ for name in "${names[@]}"; do
     echo "[$name] FINDING, inputs kept in $work/$name/artifacts/:"
     ls "$work/$name/artifacts/" | sed "s/^/[$name]   /"
   else
-    echo "[$name] ok: $(grep -E '^Done [0-9]+ runs' "$work/$name/log" || echo 'no final line')"
+    echo "[$name] ok: $(grep -aE '^Done [0-9]+ runs' "$work/$name/log" || echo 'no final line')"
   fi
 done
 # The end of the log is what a failed run shows first: the reports of the findings go last.
 for name in "${failed[@]}"; do
   echo "== [$name] report =="
-  grep -n -E 'ERROR|SUMMARY|check failed|runtime error|#[0-9]+ 0x' "$work/$name/log" | head -40 | sed "s/^/[$name] /"
+  grep -a -n -E 'ERROR|SUMMARY|check failed|runtime error|#[0-9]+ 0x' "$work/$name/log" | head -40 | sed "s/^/[$name] /"
 done
 if [[ ${#failed[@]} -gt 0 ]]; then
   echo "Fuzzing found something in: ${failed[*]}"

@@ -63,8 +63,29 @@ void HttpSession::newParser() {
   parser->header_limit(headerLimit);
   parser->body_limit(bodyLimit);
   parser->eager(true);
+  headerBytes = 0;
   continueSent = false;
   requestStarted = false;
+}
+
+size_t HttpSession::putRequestBytes(RequestParser& parser, boost::asio::const_buffer bytes, size_t& headerBytes,
+                                    boost::system::error_code& error) {
+  if (parser.is_header_done()) return parser.put(bytes, error);
+  const size_t allowance = headerLimit - std::min<size_t>(headerBytes, headerLimit);
+  const size_t offered = std::min(bytes.size(), allowance);
+  size_t used = parser.put(boost::asio::buffer(bytes.data(), offered), error);
+  headerBytes += used;
+  if (!parser.is_header_done()) {
+    // Everything the header may still take was there, and it did not end.
+    if (error == http::error::need_more && bytes.size() >= allowance) error = http::error::header_limit;
+    return used;
+  }
+  // The header ended inside the part offered: what follows it goes on at once.
+  if (used < bytes.size() && !parser.is_done() && (!error || error == http::error::need_more)) {
+    error = {};
+    used += parser.put(boost::asio::buffer(static_cast<const char*>(bytes.data()) + used, bytes.size() - used), error);
+  }
+  return used;
 }
 
 void HttpSession::readMore() {
@@ -110,7 +131,7 @@ void HttpSession::parseBuffered() {
       requestStart = Clock::now();
     }
     boost::system::error_code error;
-    const size_t used = parser->put(buffer.data(), error);
+    const size_t used = putRequestBytes(*parser, buffer.data(), headerBytes, error);
     buffer.consume(used);
     if (error == http::error::need_more) {
       readMore();

@@ -28,6 +28,14 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   // body, and its commands' bodies are under 1 kB.
   static constexpr uint32_t headerLimit = 16 * 1024;
   static constexpr uint64_t bodyLimit = 64 * 1024;
+  using RequestParser = boost::beast::http::request_parser<boost::beast::http::string_body>;
+  // Puts request bytes into `parser` with the whole header, request line included, held to
+  // headerLimit however the bytes are split: the parser's own limit counts only what one call
+  // sees, so a header read in small pieces could grow past it. `headerBytes` is what the
+  // request's header has taken so far (0 for a new parser). Too long a header ends with
+  // http::error::header_limit.
+  static size_t putRequestBytes(RequestParser& parser, boost::asio::const_buffer bytes, size_t& headerBytes,
+                                boost::system::error_code& error);
 
   HttpSession(boost::asio::ip::tcp::socket socket, HttpServer& server, std::function<void(HttpSession&)> onClosed);
   ~HttpSession();
@@ -88,7 +96,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   HttpServer& server;
   std::function<void(HttpSession&)> onClosed;
   boost::beast::flat_buffer buffer;
-  boost::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser;
+  boost::optional<RequestParser> parser;
+  size_t headerBytes = 0;  // of the request the parser is on
   Request currentRequest;
   std::string peerIp;
   int peerPort = 0;
