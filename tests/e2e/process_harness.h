@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -115,17 +116,25 @@ class ChildProcess {
   std::string output;
 };
 
-// A port that was free a moment ago.
+// A port for a child program to listen on. A port the kernel picks (a bind to port 0) lies in
+// its ephemeral range, where an outgoing connection of any test running beside this one can take
+// it before the child binds it. Ports below that range are never handed out on their own, so
+// only another test's pick can meet this one, and each process starts its picks elsewhere.
 inline uint16_t freeTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
+  constexpr unsigned first = 20000, count = 12000;  // under the usual ephemeral range, 32768 up
+  static std::atomic<unsigned> next{static_cast<unsigned>(getpid()) * 2654435761u % count};
+  for (unsigned tries = 0; tries < count; ++tries) {
+    const auto port = static_cast<uint16_t>(first + next++ % count);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (free) return port;
+  }
+  return 0;
 }
 
 // The synthesiser, built beside the program.
