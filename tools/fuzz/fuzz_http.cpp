@@ -230,10 +230,8 @@ std::vector<bool> requestsAreHead(const std::string& bytes) {
   std::vector<bool> heads;
   size_t offset = 0;
   while (offset < bytes.size()) {
-    http::request_parser<http::string_body> parser;
-    parser.header_limit(HttpSession::headerLimit);
-    parser.body_limit(HttpSession::bodyLimit);
-    parser.eager(true);
+    HttpSession::RequestParser parser;
+    HttpSession::setUpParser(parser);
     boost::system::error_code error;
     size_t headerBytes = 0;
     for (;;) {

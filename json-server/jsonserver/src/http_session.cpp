@@ -60,12 +60,16 @@ void HttpSession::start() {
 
 void HttpSession::newParser() {
   parser.emplace();
-  parser->header_limit(headerLimit);
-  parser->body_limit(bodyLimit);
-  parser->eager(true);
+  setUpParser(*parser);
   headerBytes = 0;
   continueSent = false;
   requestStarted = false;
+}
+
+void HttpSession::setUpParser(RequestParser& parser) {
+  parser.header_limit(headerLimit);
+  parser.body_limit(bodyLimit);
+  parser.eager(true);
 }
 
 size_t HttpSession::putRequestBytes(RequestParser& parser, boost::asio::const_buffer bytes, size_t& headerBytes,

@@ -29,6 +29,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   static constexpr uint32_t headerLimit = 16 * 1024;
   static constexpr uint64_t bodyLimit = 64 * 1024;
   using RequestParser = boost::beast::http::request_parser<boost::beast::http::string_body>;
+  // The limits and settings every request is parsed with.
+  static void setUpParser(RequestParser& parser);
   // Puts request bytes into `parser` with the whole header, request line included, held to
   // headerLimit however the bytes are split: the parser's own limit counts only what one call
   // sees, so a header read in small pieces could grow past it. `headerBytes` is what the
