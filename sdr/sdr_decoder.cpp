@@ -167,8 +167,10 @@ void SdrDecoder::appendSums(const uint32_t* samples, uint32_t count) {
 
 namespace {
 
-// The formats with an address or parity that the pipeline checks, besides DF 11 and 17 to 19.
-constexpr uint32_t pipelineFormats = (1u << 0) | (1u << 4) | (1u << 5) | (1u << 16) | (1u << 20) | (1u << 21);
+// The formats the pipeline may take from here: 0, 4, 5, 11 and 16 to 21. (DF 24 is sliced short
+// here, and the pipeline takes it only long.)
+constexpr uint32_t pipelineFormats = (1u << 0) | (1u << 4) | (1u << 5) | (1u << 11) | (1u << 16) | (1u << 17) |
+                                     (1u << 18) | (1u << 19) | (1u << 20) | (1u << 21);
 
 // Only where the vectors map onto SIMD registers; elsewhere the scalar tests are as quick.
 #if defined(__GNUC__) && (defined(__SSE2__) || defined(__ARM_NEON) || defined(__aarch64__))
@@ -343,7 +345,7 @@ void SdrDecoder::decodeModeSBits() {
   const auto strength = static_cast<uint32_t>(std::min<uint64_t>(maxSum / n, UINT32_MAX));
   if (pieces.isPiece(sampleCounter, slicedBits, frame, length, checked, strength)) return;
   // Formats the pipeline never takes (noise, mostly) are no frame to be a piece of.
-  if (checked || ((pipelineFormats >> df) & 1) != 0) {
+  if (((pipelineFormats >> df) & 1) != 0) {
     pieces.add(sampleCounter, slicedBits, frame, length, checked, strength);
   }
   emit(frame, length, signal);
