@@ -122,7 +122,7 @@ Options parseOptions(int argc, char** argv) {
   }
   if (o.seconds <= 0 || o.seconds > 60) usage("--seconds is 0 to 60");
   if (o.aircraft < 1 || o.aircraft > 100) usage("--aircraft is 1 to 100");
-  if (o.overlap > 1) usage("--overlap is 0 to 1");
+  if (o.overlap < 0 || o.overlap > 1) usage("--overlap is 0 to 1");
   if (o.types.empty() || o.levels.empty()) usage("nothing to run");
   return o;
 }
